@@ -1,0 +1,55 @@
+# GoogleTest from Debian's source package, built with the toolchain in use,
+# and the helpers that register test programs with CTest.
+include(GoogleTest)
+
+set(CORVID_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(${CORVID_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(t gtest gtest_main gmock gmock_main)
+  if(TARGET ${t})
+    target_compile_options(${t} PRIVATE -w)
+  endif()
+endforeach()
+
+if(WIN32)
+  # Every Windows test runs under Wine in a private prefix of this build tree.
+  # scripts/test starts a persistent wineserver on it before CTest runs (a
+  # wineserver started by CTest itself keeps CTest's output pipe open forever).
+  set(CORVID_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for tests")
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE
+                 @ONLY)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+endif()
+
+# corvid_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [RESOURCE_LOCK ...]
+#                  [ENVIRONMENT ...] [TIMEOUT s])
+# Builds a GoogleTest program and registers each of its tests with CTest.
+# Discovery runs at test time (PRE_TEST), so building never starts Wine.
+function(corvid_add_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;ENVIRONMENT" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock ${T_LIBS})
+  if(NOT CORVID_RUN_TESTS)
+    return()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(props TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if(T_RESOURCE_LOCK)
+    list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+  endif()
+  if(T_ENVIRONMENT)
+    list(APPEND props ENVIRONMENT "${T_ENVIRONMENT}")
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
+    PROPERTIES ${props})
+endfunction()

@@ -1,0 +1,25 @@
+#include "corvid/error_text.hpp"
+
+#include "corvid/win32.hpp"
+
+namespace corvid {
+
+std::string error_text(std::uint32_t code) {
+    char* buffer = nullptr;
+    DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<char*>(&buffer), 0, nullptr);
+    if (length == 0 || buffer == nullptr) return std::string();
+    std::string text;
+    try {
+        text.assign(buffer, length >= 2 ? length - 2 : 0);
+    } catch (...) {
+        ::LocalFree(buffer);
+        return std::string();
+    }
+    ::LocalFree(buffer);
+    return text;
+}
+
+}  // namespace corvid

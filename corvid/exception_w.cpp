@@ -1,0 +1,64 @@
+#include "corvid/exception_w.hpp"
+
+#include "corvid/unicode/convert.hpp"
+
+namespace corvid {
+
+exception_w::exception_w(const wchar_t* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    try {
+        wmessage_ = vwformat(fmt, args);
+    } catch (...) {
+        va_end(args);
+        throw;
+    }
+    va_end(args);
+}
+
+exception_w::~exception_w() = default;
+
+void exception_w::fill() const noexcept {
+    if (filled_) return;
+    // The narrow texts live in the base; filling them is a lazy cache of the
+    // wide ones, so it is done through a const-stripped view of this object.
+    auto* self = const_cast<exception_w*>(this);
+    try {
+        self->set_type_path(unicode::to_narrow(wtype_path_, 0, false));
+        self->set_message(unicode::to_narrow(wmessage_, 0, false));
+    } catch (...) {
+        // The narrow forms stay as they are; wwhat() still has the full text.
+    }
+    filled_ = true;
+}
+
+const char* exception_w::what() const noexcept {
+    fill();
+    return exception::what();
+}
+
+const char* exception_w::message() const noexcept {
+    fill();
+    return exception::message();
+}
+
+const char* exception_w::type_path() const noexcept {
+    fill();
+    return exception::type_path();
+}
+
+const wchar_t* exception_w::wwhat() const noexcept {
+    try {
+        wwhat_.clear();
+        wwhat_.append(wtype_path_).append(L"[").append(wmessage_).append(L"]");
+        return wwhat_.c_str();
+    } catch (...) {
+        return L"corvid::exception_w";
+    }
+}
+
+const wchar_t* exception_w::wmessage() const noexcept { return wmessage_.c_str(); }
+
+const wchar_t* exception_w::wtype_path() const noexcept { return wtype_path_.c_str(); }
+
+}  // namespace corvid

@@ -1,0 +1,60 @@
+#include "corvid/unicode/convert.hpp"
+
+#include "corvid/win32.hpp"
+
+namespace corvid::unicode {
+
+bool flags_allowed(std::uint32_t codepage) noexcept {
+    switch (codepage) {
+    case 42: case 50221: case 50222: case 50225: case 50227: case 50229:
+    case 52936: case 54936: case 65000: case 65001:
+        return false;
+    default:
+        return !(codepage >= 57002 && codepage <= 57011);
+    }
+}
+
+std::wstring to_wide(const std::string& text, std::uint32_t codepage) {
+    if (text.empty()) return std::wstring();
+    // As many UTF-16 units as input bytes: no code page produces more units
+    // than bytes, and a conversion that would is reported as out_of_memory.
+    std::wstring buffer(text.size(), L'\0');
+    const DWORD flags = flags_allowed(codepage) ? MB_ERR_INVALID_CHARS : 0;
+    int count = ::MultiByteToWideChar(codepage, flags, text.data(), static_cast<int>(text.size()),
+                                      buffer.data(), static_cast<int>(buffer.size()));
+    if (count != 0) {
+        buffer.resize(static_cast<std::size_t>(count));
+        return buffer;
+    }
+    switch (::GetLastError()) {
+    case ERROR_INSUFFICIENT_BUFFER: throw out_of_memory("");
+    case ERROR_INVALID_PARAMETER: throw invalid_codepage("");
+    case ERROR_NO_UNICODE_TRANSLATION: throw unmappable_character("");
+    default: throw generic("");
+    }
+}
+
+std::string to_narrow(const std::wstring& text, std::uint32_t codepage, bool strict) {
+    if (text.empty()) return std::string();
+    CPINFO info{};
+    if (!::GetCPInfo(codepage, &info)) throw invalid_codepage("");
+    std::string buffer(text.size() * info.MaxCharSize, '\0');
+    BOOL used_default = FALSE;
+    const bool report = flags_allowed(codepage);
+    int count = ::WideCharToMultiByte(codepage, 0, text.data(), static_cast<int>(text.size()),
+                                      buffer.data(), static_cast<int>(buffer.size()), nullptr,
+                                      report ? &used_default : nullptr);
+    const DWORD error = ::GetLastError();
+    if (used_default && strict) throw unmappable_character("");
+    if (count != 0) {
+        buffer.resize(static_cast<std::size_t>(count));
+        return buffer;
+    }
+    switch (error) {
+    case ERROR_INSUFFICIENT_BUFFER: throw out_of_memory("");
+    case ERROR_INVALID_PARAMETER: throw unmappable_character("");
+    default: throw generic("");
+    }
+}
+
+}  // namespace corvid::unicode

@@ -1,0 +1,173 @@
+#include "corvid/temp.hpp"
+
+#include <gtest/gtest.h>
+
+#include "corvid/handle.hpp"
+#include "tests/support/scratch_dir.hpp"
+
+using test_support::exists;
+using test_support::scratch_dir;
+using test_support::write_file;
+
+namespace {
+
+// Builds dir/a.txt, dir/sub/b.txt, dir/sub/deeper/c.txt.
+void populate(const std::string& dir) {
+    ASSERT_TRUE(::CreateDirectoryA((dir + "sub").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA((dir + "sub\\deeper").c_str(), nullptr));
+    ASSERT_TRUE(write_file(dir + "a.txt", "a"));
+    ASSERT_TRUE(write_file(dir + "sub\\b.txt", "b"));
+    ASSERT_TRUE(write_file(dir + "sub\\deeper\\c.txt", "c"));
+}
+
+std::string without_trailing(const std::string& p) { return p.substr(0, p.size() - 1); }
+
+}  // namespace
+
+TEST(TempPath, EndsWithBackslashAndExists) {
+    std::string temp = corvid::get_temp_path();
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(temp.back(), '\\');
+    EXPECT_TRUE(exists(temp));
+}
+
+TEST(TempPath, EmptyWhenThePathDoesNotFit260Characters) {
+    scratch_dir scratch("longtemp");
+    char old_temp[32768];
+    DWORD n = ::GetEnvironmentVariableA("TMP", old_temp, sizeof(old_temp));
+    std::string long_dir = scratch.path() + std::string(240, 'L');
+    ASSERT_GT(long_dir.size(), 260u);
+    ASSERT_TRUE(::SetEnvironmentVariableA("TMP", long_dir.c_str()));
+    std::string result = corvid::get_temp_path();
+    ::SetEnvironmentVariableA("TMP", n ? old_temp : nullptr);
+    EXPECT_EQ(result, "");
+}
+
+TEST(RemoveDirectoryTree, RemovesTreeWithOrWithoutSeparator) {
+    for (const char* form : {"with-backslash", "without", "slash"}) {
+        scratch_dir scratch("rm");
+        std::string dir = scratch.path() + "tree\\";
+        ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
+        populate(dir);
+        std::string given = dir;
+        if (std::string(form) == "without") given = without_trailing(dir);
+        if (std::string(form) == "slash") given = without_trailing(dir) + "/";
+        EXPECT_TRUE(corvid::remove_directory_tree(given)) << form;
+        EXPECT_FALSE(exists(dir)) << form;
+    }
+}
+
+TEST(RemoveDirectoryTree, MissingPathIsFalseAndEmptyDirectoryIsTrue) {
+    scratch_dir scratch("rm");
+    EXPECT_FALSE(corvid::remove_directory_tree(scratch.path() + "missing"));
+    std::string empty = scratch.path() + "empty";
+    ASSERT_TRUE(::CreateDirectoryA(empty.c_str(), nullptr));
+    EXPECT_TRUE(corvid::remove_directory_tree(empty));
+    EXPECT_FALSE(exists(empty));
+}
+
+TEST(RemoveDirectoryTree, DotNamedDirectoriesAndProtectedFilesAreRemoved) {
+    scratch_dir scratch("rm");
+    std::string dir = scratch.path() + "tree\\";
+    ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA((dir + ".hidden").c_str(), nullptr));
+    ASSERT_TRUE(write_file(dir + ".hidden\\inside.txt", "x"));
+    ASSERT_TRUE(write_file(dir + "ro.txt", "r"));
+    ASSERT_TRUE(::SetFileAttributesA((dir + "ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(write_file(dir + "sys.txt", "s"));
+    ASSERT_TRUE(::SetFileAttributesA((dir + "sys.txt").c_str(),
+                                     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(corvid::remove_directory_tree(dir));
+    EXPECT_FALSE(exists(dir));
+}
+
+TEST(RemoveDirectoryTree, FileOpenElsewhereStaysAndTheResultIsFalse) {
+    scratch_dir scratch("rm");
+    std::string dir = scratch.path() + "tree\\";
+    ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
+    populate(dir);
+    {
+        corvid::unique_file held(::CreateFileA((dir + "sub\\b.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(corvid::remove_directory_tree(dir));
+        EXPECT_TRUE(exists(dir + "sub\\b.txt"));
+        EXPECT_FALSE(exists(dir + "a.txt"));
+        EXPECT_FALSE(exists(dir + "sub\\deeper"));
+    }
+    EXPECT_TRUE(corvid::remove_directory_tree(dir));
+}
+
+namespace {
+
+// Unix path of a Windows path under Wine; empty elsewhere.
+std::string unix_path(const std::string& path) {
+    using fn = char*(CDECL*)(LPCWSTR);
+    auto get = reinterpret_cast<fn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!get) return std::string();
+    std::wstring wide(path.begin(), path.end());
+    char* unix_name = get(wide.c_str());
+    if (!unix_name) return std::string();
+    std::string result(unix_name);
+    ::HeapFree(::GetProcessHeap(), 0, unix_name);
+    return result;
+}
+
+// Makes link a directory link to target: a symbolic link where the system
+// can create one, otherwise (Wine, whose API cannot) a Unix symbolic link,
+// which Wine presents as a directory reparse point.
+bool make_directory_link(const std::string& link, const std::string& target) {
+    using create_link_fn = BOOLEAN(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+    auto create = reinterpret_cast<create_link_fn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+    const DWORD directory_flag = 0x1, unprivileged = 0x2;
+    if (create && create(link.c_str(), target.c_str(), directory_flag | unprivileged) && exists(link))
+        return true;
+    std::string unix_target = unix_path(target), unix_dir = unix_path(link.substr(0, link.rfind('\\')));
+    if (unix_target.empty() || unix_dir.empty()) return false;
+    std::string command = "Z:\\bin\\ln -s \"" + unix_target + "\" \"" + unix_dir + "/" +
+                          link.substr(link.rfind('\\') + 1) + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA("Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process))
+        return false;
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    for (int i = 0; i < 50 && !exists(link); ++i) ::Sleep(20);
+    return exists(link);
+}
+
+}  // namespace
+
+TEST(RemoveDirectoryTree, NeverDescendsThroughADirectoryLink) {
+    scratch_dir scratch("rm");
+    std::string outside = scratch.path() + "outside\\";
+    ASSERT_TRUE(::CreateDirectoryA(outside.c_str(), nullptr));
+    ASSERT_TRUE(write_file(outside + "precious.txt", "keep me"));
+    std::string dir = scratch.path() + "tree\\";
+    ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
+    ASSERT_TRUE(write_file(dir + "a.txt", "a"));
+    if (!make_directory_link(dir + "link", without_trailing(outside)))
+        GTEST_SKIP() << "this system cannot create directory links";
+    DWORD attributes = ::GetFileAttributesA((dir + "link").c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    ASSERT_TRUE(exists(dir + "link\\precious.txt"));
+
+    bool removed = corvid::remove_directory_tree(dir);
+    EXPECT_EQ(test_support::read_file(outside + "precious.txt"), "keep me");
+    EXPECT_FALSE(exists(dir + "a.txt"));
+    // Windows removes the link itself; Wine cannot remove a Unix link, which
+    // then keeps the tree (and only the tree) in place.
+    EXPECT_EQ(removed, !exists(dir + "link"));
+
+    // A link given as the tree itself is not emptied either.
+    if (make_directory_link(scratch.path() + "toplink", without_trailing(outside))) {
+        corvid::remove_directory_tree(scratch.path() + "toplink");
+        EXPECT_EQ(test_support::read_file(outside + "precious.txt"), "keep me");
+    }
+}

@@ -1,0 +1,47 @@
+#include "tests/support/scratch_dir.hpp"
+
+#include <atomic>
+#include <stdexcept>
+
+#include "corvid/handle.hpp"
+#include "corvid/temp.hpp"
+
+namespace test_support {
+
+scratch_dir::scratch_dir(const std::string& tag) {
+    static std::atomic<unsigned> counter{0};
+    char base[MAX_PATH];
+    DWORD n = ::GetTempPathA(MAX_PATH, base);
+    if (n == 0 || n > MAX_PATH) throw std::runtime_error("GetTempPathA failed");
+    path_ = std::string(base, n) + "t_" + tag + "_" + std::to_string(::GetCurrentProcessId()) + "_" +
+            std::to_string(counter++) + "\\";
+    corvid::remove_directory_tree(path_);
+    if (!::CreateDirectoryA(path_.c_str(), nullptr))
+        throw std::runtime_error("CreateDirectoryA failed for " + path_);
+}
+
+scratch_dir::~scratch_dir() { corvid::remove_directory_tree(path_); }
+
+bool write_file(const std::string& path, const std::string& bytes) {
+    corvid::unique_file f(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return false;
+    DWORD written = 0;
+    return ::WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+std::string read_file(const std::string& path) {
+    corvid::unique_file f(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return std::string();
+    std::string out;
+    char buf[65536];
+    DWORD got = 0;
+    while (::ReadFile(f.get(), buf, sizeof(buf), &got, nullptr) && got > 0) out.append(buf, got);
+    return out;
+}
+
+bool exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace test_support

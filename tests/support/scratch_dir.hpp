@@ -1,0 +1,31 @@
+// A fresh directory under the temporary directory for one Windows test,
+// removed with everything in it when the test ends.
+#pragma once
+
+#include <string>
+
+#include "corvid/win32.hpp"
+
+namespace test_support {
+
+class scratch_dir {
+public:
+    explicit scratch_dir(const std::string& tag);
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+
+    // Full path with a trailing backslash.
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Writes bytes to a file (replacing it); false on failure.
+bool write_file(const std::string& path, const std::string& bytes);
+// Whole content of a file; empty when it cannot be read.
+std::string read_file(const std::string& path);
+bool exists(const std::string& path);
+
+}  // namespace test_support
