@@ -1,0 +1,20 @@
+#include "corvid/message_box.hpp"
+
+#include "corvid/win32.hpp"
+
+namespace corvid {
+
+namespace {
+bool silent = false;
+}
+
+void set_silent_mode(bool value) noexcept { silent = value; }
+
+bool silent_mode() noexcept { return silent; }
+
+void show_message_box(const std::string& caption, const std::string& text) noexcept {
+    if (silent) return;
+    ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
+}
+
+}  // namespace corvid
