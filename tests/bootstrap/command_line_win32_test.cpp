@@ -33,7 +33,9 @@ TEST(MsiLogAttributes, ReadOnlyHiddenLogOfAnEarlierRunBecomesWritable) {
     DWORD before = ::GetFileAttributesA(log.c_str());
     ASSERT_NE(before, INVALID_FILE_ATTRIBUTES);
     ASSERT_EQ(before & blocking_attributes, blocking_attributes);
-    ASSERT_FALSE(can_overwrite(log));
+    // Whether the read-only file refuses a write depends on the account Wine
+    // runs under (root ignores the permission it maps to), so only the
+    // attributes are compared before the reset.
 
     archive::entry_table table;
     table.lookup_or_create("msilog") = "ON";
