@@ -1,0 +1,182 @@
+#include "bootstrap/run.hpp"
+
+#include <shellapi.h>
+
+#include <cstdint>
+#include <ctime>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "archive/extract.hpp"
+#include "archive/process_state.hpp"
+#include "bootstrap/command_line.hpp"
+#include "bootstrap/command_line_win32.hpp"
+#include "bootstrap/language.hpp"
+#include "config/config.hpp"
+#include "corvid/exception.hpp"
+#include "corvid/handle.hpp"
+#include "corvid/lock.hpp"
+#include "corvid/log/log.hpp"
+#include "corvid/message_box.hpp"
+#include "corvid/temp.hpp"
+
+namespace bootstrap {
+
+namespace {
+
+const char guard_name[] = "Quillmoor.Installation";
+const char invalid_archive_text[] =
+    "We are sorry, but your installation / update did not complete due to unexpected download "
+    "errors.\r\nPlease download full version of the program";
+
+// Step 18: launches the payload, waits for it and returns its exit code, or 1.
+int launch_and_wait(const std::string& payload, const std::string& parameters,
+                    const std::string& directory) {
+    SHELLEXECUTEINFOA record{};
+    record.cbSize = sizeof(record);
+    record.fMask = SEE_MASK_NOCLOSEPROCESS;
+    record.hwnd = nullptr;
+    record.lpVerb = "open";
+    record.lpFile = payload.c_str();
+    record.lpParameters = parameters.c_str();
+    record.lpDirectory = directory.c_str();
+    record.nShow = SW_SHOWNORMAL;
+
+    if (payload.empty() || !::ShellExecuteExA(&record)) {
+        // The user declining the payload's elevation is no failure to report.
+        if (payload.empty() || ::GetLastError() != ERROR_CANCELLED)
+            corvid::show_message_box("ShellExecuteEx failed", "Unable to spawn process");
+        return 1;
+    }
+    corvid::unique_handle process(record.hProcess);
+    if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
+        corvid::show_message_box("WaitForSingleObject failed", "Unable to wait for process");
+        return 1;
+    }
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(process.get(), &code)) {
+        corvid::show_message_box("GetExitCodeProcess failed", "Unable to get process exit code");
+        return 1;
+    }
+    // Passed through unchanged, values above 255 and 0xFFFFFFFF included.
+    return static_cast<int>(code);
+}
+
+// The run from step 2 on; the guard is the caller's so that the whole-run
+// handler closes it on every way out.
+int run_steps(HINSTANCE instance, const std::string& command_line, bool log_ready,
+              std::optional<corvid::real_mutex>& guard) {
+    // Any "/s" at all, case-sensitive, also inside a longer word or a path.
+    corvid::set_silent_mode(command_line.find("/s") != std::string::npos);
+
+    config::init(instance);
+
+    guard.emplace(guard_name);
+    if (!guard->lock(0)) {
+        corvid::show_message_box(
+            "Already Running",
+            "Another installation is already running or in the process of starting up.\n"
+            "Please wait until the other installation has completed before trying again.");
+        guard.reset();
+        return 1;
+    }
+
+    std::string& working_directory = archive::working_directory;
+    working_directory = corvid::get_temp_path();
+    if (working_directory.empty()) {
+        corvid::show_message_box("GetTempPath failed", "Unable to get Temporary Directory");
+        working_directory = "C:\\Temp\\";
+    }
+    ::CreateDirectoryA(working_directory.c_str(), nullptr);
+
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    working_directory += corvid::format("ZELT%i\\", static_cast<int>(static_cast<std::uint32_t>(now)));
+    ::CreateDirectoryA(working_directory.c_str(), nullptr);
+    if (!::SetCurrentDirectoryA(working_directory.c_str())) {
+        corvid::show_message_box("SetCurrentDirectory failed", "Unable to set Working Directory");
+        guard.reset();
+        return 1;
+    }
+
+    archive::entry_table& entries = archive::process_entries();
+    entries.lookup_or_create("source") = working_directory.substr(0, working_directory.size() - 1);
+
+    split_property_switch(command_line);
+
+    archive::extract_archive(own_module_path());
+
+    merge_parameters();
+    add_msi_log_switch(reset_file_attributes);
+
+    int exit_code = 1;
+    if (!archive::archive_complete) {
+        corvid::show_message_box("Invalid Archive!", invalid_archive_text);
+    } else {
+        std::string parameters = payload_parameters();
+        parameters = apply_installer_language(parameters, config::product_name(),
+                                              [](const std::string& line) {
+                                                  corvid::log::writef("%s", line.c_str());
+                                              });
+        const std::string payload = payload_path();
+        const std::string directory = parent_directory(working_directory);
+
+        if (log_ready) {
+            corvid::log::write(std::string());
+            corvid::log::write(config::product_name());
+            corvid::log::writef("File: %s", payload.c_str());
+            corvid::log::writef("Parameters: %s", parameters.c_str());
+            corvid::log::write(std::string());
+        }
+        exit_code = launch_and_wait(payload, parameters, directory);
+    }
+
+    // Leave the working directory so that it can be removed.
+    ::SetCurrentDirectoryA(parent_directory(working_directory).c_str());
+    corvid::remove_directory_tree(working_directory);
+    guard.reset();
+    corvid::log::shutdown();
+    return exit_code;
+}
+
+}  // namespace
+
+std::string own_module_path() {
+    // GetModuleFileNameA truncates silently on older systems, so a result
+    // that fills the buffer is taken as truncated and fetched again.
+    std::string buffer(MAX_PATH, '\0');
+    for (;;) {
+        DWORD length = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return std::string();
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        if (buffer.size() >= 32768) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+int run(HINSTANCE instance, const std::string& command_line) {
+    std::optional<corvid::real_mutex> guard;
+    try {
+        bool log_ready = false;
+        try {
+            auto log_file = std::make_unique<corvid::log::file>(corvid::get_temp_path() + "Keelson");
+            corvid::log::add_listener(log_file.release());
+            log_ready = true;
+        } catch (...) {
+            // The run goes on without a log file.
+        }
+        return run_steps(instance, command_line, log_ready, guard);
+    } catch (const std::exception& e) {
+        corvid::show_message_box(e.what(), "Unhandled Exception");
+    } catch (...) {
+        corvid::show_message_box("No context available", "Unhandled Exception");
+    }
+    guard.reset();
+    corvid::log::shutdown();
+    return 1;
+}
+
+}  // namespace bootstrap

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# check-bootstrapper.sh OBJDUMP WINDRES EXE
+# The shipped stub: a GUI-subsystem program whose embedded manifest asks for
+# administrator rights and carries the Windows 7 compatibility entry, and
+# whose string table names the vendor (2001) and the product (2002).
+set -uo pipefail
+objdump=$1 windres=$2 exe=$3
+status=0
+fail() { echo "FAIL $exe: $*"; status=1; }
+
+"$objdump" -p "$exe" | grep -Eq '^Subsystem[[:space:]]+00000002' || fail "not a GUI-subsystem program"
+
+resources=$("$windres" --input-format=coff --output-format=rc -i "$exe" 2>/dev/null) \
+  || resources=$("$windres" -i "$exe" -O rc 2>/dev/null) || fail "windres cannot read the resources"
+grep -Eq '2001,[[:space:]]*"Brellory"' <<<"$resources" || fail "string 2001 is not \"Brellory\""
+grep -Eq '2002,[[:space:]]*"Tarnwick"' <<<"$resources" || fail "string 2002 is not \"Tarnwick\""
+grep -q 'ICON' <<<"$resources" || fail "no icon"
+
+# The manifest is emitted as hex bytes by windres; decode the RT_MANIFEST data.
+manifest=$(python3 - "$exe" <<'PY'
+import re, struct, sys
+data = open(sys.argv[1], 'rb').read()
+m = re.search(rb'<assembly.*?</assembly>', data, re.S)
+print(m.group(0).decode('utf-8', 'replace') if m else '')
+PY
+)
+grep -q 'level="requireAdministrator"' <<<"$manifest" || fail "manifest does not require administrator"
+grep -q '35138b9a-5d96-4fbd-8e2d-a2440225f93a' <<<"$manifest" || fail "manifest lacks the Windows 7 compatibility entry"
+[ $status -eq 0 ] && echo "bootstrapper resources and manifest OK: $exe"
+exit $status

@@ -1,0 +1,151 @@
+#include "tests/process/harness.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "corvid/handle.hpp"
+#include "corvid/win32.hpp"
+
+namespace process_test {
+
+std::string bin_dir() {
+    char path[MAX_PATH * 4];
+    DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string p(path, n);
+    return p.substr(0, p.rfind('\\') + 1);
+}
+
+namespace {
+
+// Environment block of this process with the overrides applied (names are
+// compared case-insensitively, as Windows does).
+std::string environment_block(const std::map<std::string, std::string>& overrides) {
+    auto upper = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
+        return s;
+    };
+    std::map<std::string, std::pair<std::string, std::string>> vars;  // UPPER -> (name, value)
+    char* block = ::GetEnvironmentStringsA();
+    for (const char* p = block; *p; p += std::char_traits<char>::length(p) + 1) {
+        std::string entry(p);
+        std::string::size_type eq = entry.find('=', 1);
+        if (eq == std::string::npos) continue;
+        vars[upper(entry.substr(0, eq))] = {entry.substr(0, eq), entry.substr(eq + 1)};
+    }
+    ::FreeEnvironmentStringsA(block);
+    for (const auto& [name, value] : overrides) {
+        if (value.empty()) vars.erase(upper(name));
+        else vars[upper(name)] = {name, value};
+    }
+    std::string out;
+    for (const auto& [key, nv] : vars) out += nv.first + "=" + nv.second + '\0';
+    out += '\0';
+    return out;
+}
+
+std::string quote(const std::string& s) { return "\"" + s + "\""; }
+
+}  // namespace
+
+started run_process(const std::string& command_line, const std::map<std::string, std::string>& env,
+                    unsigned timeout_ms, const std::string& directory) {
+    std::string block = environment_block(env);
+    std::string cmd = command_line;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, block.data(),
+                          directory.empty() ? nullptr : directory.c_str(), &startup, &info))
+        throw std::runtime_error("CreateProcess failed (" + std::to_string(::GetLastError()) + "): " + command_line);
+    corvid::unique_handle process(info.hProcess), thread(info.hThread);
+    started result;
+    if (::WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), 0xDEAD);
+        ::WaitForSingleObject(process.get(), 5000);
+        return result;
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.get(), &code);
+    result.exit_code = code;
+    result.finished = true;
+    return result;
+}
+
+std::string read_all(const std::string& path) { return test_support::read_file(path); }
+
+void write_all(const std::string& path, const std::string& bytes) {
+    if (!test_support::write_file(path, bytes)) throw std::runtime_error("cannot write " + path);
+}
+
+installer_fixture::installer_fixture(const std::string& tag) : temp_(tag + "_tmp"), work_(tag + "_work") {}
+
+std::string installer_fixture::pack_raw(const std::vector<std::string>& arguments, const std::string& name) {
+    std::string out = work_.path() + name;
+    std::string cmd = quote(bin_dir() + "chunkpack.exe") + " build --stub " + quote(bin_dir() + "bootstrapper.exe") +
+                      " --out " + quote(out);
+    for (const std::string& a : arguments) cmd += " " + quote(a);
+    started s = run_process(cmd, {});
+    if (!s.finished || s.exit_code != 0)
+        throw std::runtime_error("chunkpack build failed with " + std::to_string(s.exit_code) + ": " + cmd);
+    return out;
+}
+
+std::string installer_fixture::pack(const std::vector<std::pair<std::string, std::string>>& values,
+                                    const std::string& name) {
+    std::vector<std::string> args;
+    bool names_executable = false;
+    for (const auto& [key, value] : values) {
+        args.push_back("--value");
+        args.push_back(key + "=" + value);
+        if (key == "executable32") names_executable = true;
+    }
+    if (!names_executable) {
+        args.push_back("--value");
+        args.push_back("executable32=%installer32%");
+    }
+    args.push_back("--file");
+    args.push_back("installer32=" + bin_dir() + "probe.exe");
+    return pack_raw(args, name);
+}
+
+started installer_fixture::run(const std::string& installer, const std::string& arguments,
+                               std::uint32_t probe_exit, std::map<std::string, std::string> env) {
+    std::string temp_no_slash = temp_.path().substr(0, temp_.path().size() - 1);
+    env.emplace("TEMP", temp_no_slash);
+    env.emplace("TMP", temp_no_slash);
+    env.emplace("PROBE_REPORT", report_path());
+    env.emplace("PROBE_EXIT", std::to_string(probe_exit));
+    std::string cmd = quote(installer);
+    if (!arguments.empty()) cmd += " " + arguments;
+    return run_process(cmd, env);
+}
+
+std::map<std::string, std::string> installer_fixture::report() const {
+    std::map<std::string, std::string> fields;
+    std::string text = read_all(report_path());
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        std::string::size_type end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        std::string::size_type eq = line.find('=');
+        if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+        start = end + 1;
+    }
+    return fields;
+}
+
+std::vector<std::string> installer_fixture::temp_entries() const {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    corvid::unique_find listing(::FindFirstFileA((temp_.path() + "*").c_str(), &entry));
+    if (!listing) return names;
+    do {
+        std::string name = entry.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (::FindNextFileA(listing.get(), &entry));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace process_test

@@ -1,0 +1,65 @@
+// Process-level test harness: packs real installers around the probe payload
+// with chunkpack, runs them as separate processes with a private TEMP, and
+// reads back what the probe saw and the full 32-bit exit code.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/scratch_dir.hpp"
+
+namespace process_test {
+
+// Folder of the running test program (with trailing backslash); the
+// bootstrapper, the probe and chunkpack are built into the same folder.
+std::string bin_dir();
+
+struct started {
+    std::uint32_t exit_code = 0;
+    bool finished = false;  // false when the time-out ran out (process killed)
+};
+
+// Runs command_line (the program path first, quoted as needed) with the
+// current environment plus the overrides, waiting at most timeout_ms.
+started run_process(const std::string& command_line, const std::map<std::string, std::string>& env,
+                    unsigned timeout_ms = 60000, const std::string& directory = std::string());
+
+// One packed installer and the private temporary directory its runs use.
+class installer_fixture {
+public:
+    explicit installer_fixture(const std::string& tag);
+
+    // Packs bootstrapper.exe with the probe as file entry "installer32" and
+    // the given value entries (in reading order), then "executable32" =
+    // "%installer32%" unless values already name it. Returns the path.
+    std::string pack(const std::vector<std::pair<std::string, std::string>>& values,
+                     const std::string& name = "setup.exe");
+    // chunkpack build with explicit arguments (after --stub/--out).
+    std::string pack_raw(const std::vector<std::string>& arguments, const std::string& name);
+
+    // Runs an installer with arguments, TEMP/TMP set to the private temp
+    // directory and the probe told to report and exit with probe_exit.
+    started run(const std::string& installer, const std::string& arguments,
+                std::uint32_t probe_exit = 0, std::map<std::string, std::string> env = {});
+
+    const std::string& temp() const { return temp_.path(); }   // with trailing backslash
+    const std::string& work() const { return work_.path(); }   // where installers are packed
+    std::string report_path() const { return temp_.path() + "probe-report.txt"; }
+    // Parsed probe report: "commandline", "cwd", "path"; empty when the probe never ran.
+    std::map<std::string, std::string> report() const;
+    // Names in the private temp directory (files and folders), sorted.
+    std::vector<std::string> temp_entries() const;
+
+private:
+    test_support::scratch_dir temp_;
+    test_support::scratch_dir work_;
+};
+
+// Byte-level edits of packed installers.
+std::string read_all(const std::string& path);
+void write_all(const std::string& path, const std::string& bytes);
+
+}  // namespace process_test

@@ -1,0 +1,225 @@
+// What a user sees: every message box of the run as a real window (under
+// Xvfb), found by caption, read, and dismissed with OK; and silence with /s.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <cstring>
+#include <map>
+
+#include "corvid/error_text.hpp"
+#include "corvid/handle.hpp"
+#include "corvid/lock.hpp"
+#include "tests/process/harness.hpp"
+
+using process_test::installer_fixture;
+
+namespace {
+
+const std::string invalid_archive_text =
+    "We are sorry, but your installation / update did not complete due to unexpected download "
+    "errors.\r\nPlease download full version of the program";
+
+struct box {
+    std::string caption;
+    std::string text;
+};
+
+// A started bootstrapper whose boxes the test answers.
+class running {
+public:
+    running(installer_fixture& f, const std::string& installer, const std::string& arguments) {
+        std::string temp = f.temp().substr(0, f.temp().size() - 1);
+        std::string block;
+        // Private TEMP for this run, everything else inherited.
+        for (const char* p = env_ = ::GetEnvironmentStringsA(); *p; p += std::strlen(p) + 1) {
+            std::string e(p);
+            if (_strnicmp(p, "TEMP=", 5) == 0 || _strnicmp(p, "TMP=", 4) == 0) continue;
+            block += e + '\0';
+        }
+        block += "TEMP=" + temp + '\0' + "TMP=" + temp + '\0' + "PROBE_REPORT=" + f.report_path() + '\0' + '\0';
+        std::string cmd = "\"" + installer + "\"" + (arguments.empty() ? "" : " " + arguments);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, block.data(), nullptr, &startup, &info))
+            throw std::runtime_error("CreateProcess failed");
+        process_.reset(info.hProcess);
+        ::CloseHandle(info.hThread);
+    }
+    ~running() {
+        ::FreeEnvironmentStringsA(env_);
+        if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) ::TerminateProcess(process_.get(), 0xDEAD);
+    }
+
+    // Waits for a dialog window with this caption, returns its text and presses OK.
+    box answer(const std::string& caption, unsigned timeout_ms = 30000) {
+        for (unsigned waited = 0; waited < timeout_ms; waited += 50) {
+            HWND window = ::FindWindowA("#32770", caption.c_str());
+            if (window) {
+                char text[4096] = {};
+                ::GetDlgItemTextA(window, 0xFFFF, text, sizeof(text));
+                ::PostMessageA(window, WM_COMMAND, IDOK, 0);
+                // Wait for the window to go before looking for the next one.
+                for (int i = 0; i < 100 && ::IsWindow(window); ++i) ::Sleep(20);
+                return box{caption, text};
+            }
+            if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) break;
+        }
+        return box{};
+    }
+
+    // Exit code after the process ends; 0xDEAD if it does not within the time-out.
+    DWORD exit_code(unsigned timeout_ms = 30000) {
+        if (::WaitForSingleObject(process_.get(), timeout_ms) != WAIT_OBJECT_0) return 0xDEAD;
+        DWORD code = 0;
+        ::GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+    // Ends (within the time-out) without showing any dialog window.
+    bool ends_without_window(unsigned timeout_ms = 30000) {
+        for (unsigned waited = 0; waited < timeout_ms; waited += 20) {
+            if (any_dialog_of_process()) return false;
+            if (::WaitForSingleObject(process_.get(), 20) == WAIT_OBJECT_0) return !any_dialog_of_process();
+        }
+        return false;
+    }
+
+private:
+    bool any_dialog_of_process() {
+        std::pair<DWORD, bool> s{::GetProcessId(process_.get()), false};
+        ::EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&s));
+        return s.found;
+    }
+    static BOOL CALLBACK find_dialog(HWND window, LPARAM param) {
+        auto* s = reinterpret_cast<std::pair<DWORD, bool>*>(param);
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(window, &pid);
+        char cls[64] = {};
+        ::GetClassNameA(window, cls, sizeof(cls));
+        if (pid == s->first && std::string(cls) == "#32770" && ::IsWindowVisible(window)) {
+            s->second = true;
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    corvid::unique_handle process_;
+    char* env_ = nullptr;
+};
+
+std::string damaged_installer(installer_fixture& f) {
+    std::string installer = f.pack({{"parameters", "/V\"A=1 \""}});
+    std::string bytes = process_test::read_all(installer);
+    std::string probe = process_test::read_all(process_test::bin_dir() + "probe.exe");
+    std::string::size_type at = bytes.rfind(probe.substr(0, 4096));
+    if (at == std::string::npos) throw std::runtime_error("payload not found in installer");
+    bytes[at + probe.size() / 2] ^= 0x5A;
+    process_test::write_all(installer, bytes);
+    return installer;
+}
+
+std::string tailless_installer(installer_fixture& f) {
+    std::string installer = f.pack({});
+    std::string bytes = process_test::read_all(installer);
+    bytes[bytes.rfind("chunked-installer-tail")] = 'C';
+    process_test::write_all(installer, bytes);
+    return installer;
+}
+
+}  // namespace
+
+TEST(Boxes, DigestMismatchIsAnnouncedTwice) {
+    installer_fixture f("ui_digest");
+    std::string installer = damaged_installer(f);
+    running run(f, installer, "");
+    box first = run.answer("Invalid Archive!");
+    EXPECT_EQ(first.text, invalid_archive_text);
+    box second = run.answer("Invalid Archive!");
+    EXPECT_EQ(second.text, invalid_archive_text);
+    EXPECT_EQ(run.exit_code(), 1u);
+}
+
+TEST(Boxes, MissingTailNamesTheArchive) {
+    installer_fixture f("ui_tail");
+    std::string installer = tailless_installer(f);
+    running run(f, installer, "");
+    box failed = run.answer("Failed to initialize archive!");
+    EXPECT_EQ(failed.text.rfind("File: " + installer + "\rError: ", 0), 0u) << failed.text;
+    EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
+    EXPECT_EQ(run.exit_code(), 1u);
+}
+
+TEST(Boxes, ArchiveThatCannotBeOpened) {
+    installer_fixture f("ui_open");
+    std::string installer = f.pack({});
+    // Another writer keeps the file open, so a reader that shares reading only is refused.
+    corvid::unique_file writer(::CreateFileA(installer.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+    running run(f, installer, "");
+    box failed = run.answer("Failed to open archive!");
+    EXPECT_EQ(failed.text, "File: " + installer + "\rError: " + corvid::error_text(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
+    EXPECT_EQ(run.exit_code(), 1u);
+}
+
+TEST(Boxes, PayloadThatCannotBeSpawned) {
+    installer_fixture f("ui_spawn");
+    std::string installer = f.pack({{"executable32", "missing.exe"}});
+    running run(f, installer, "");
+    EXPECT_EQ(run.answer("ShellExecuteEx failed").text, "Unable to spawn process");
+    EXPECT_EQ(run.exit_code(), 1u);
+}
+
+TEST(Boxes, SecondInstallationIsTurnedAway) {
+    installer_fixture f("ui_guard");
+    std::string installer = f.pack({});
+    corvid::real_mutex guard("Quillmoor.Installation");
+    ASSERT_TRUE(guard.lock(0));
+    running run(f, installer, "");
+    EXPECT_EQ(run.answer("Already Running").text,
+              "Another installation is already running or in the process of starting up.\n"
+              "Please wait until the other installation has completed before trying again.");
+    EXPECT_EQ(run.exit_code(), 1u);
+    guard.unlock();
+    // No working directory was created by the turned-away start.
+    for (const std::string& name : f.temp_entries()) EXPECT_NE(name.rfind("ZELT", 0), 0u) << name;
+}
+
+TEST(Boxes, SilentRunsShowNoWindowAndCapitalSIsNotSilent) {
+    installer_fixture f("ui_silent");
+    std::string damaged = damaged_installer(f);
+    {
+        running run(f, damaged, "/s");
+        EXPECT_TRUE(run.ends_without_window());
+        EXPECT_EQ(run.exit_code(), 1u);
+    }
+    {
+        running run(f, damaged, "--path=C:/setup");  // "/s" inside a longer word counts
+        EXPECT_TRUE(run.ends_without_window());
+        EXPECT_EQ(run.exit_code(), 1u);
+    }
+    {
+        installer_fixture g("ui_silent_spawn");
+        std::string installer = g.pack({{"executable32", "missing.exe"}});
+        running run(g, installer, "/silent");
+        EXPECT_TRUE(run.ends_without_window());
+        EXPECT_EQ(run.exit_code(), 1u);
+    }
+    {
+        corvid::real_mutex guard("Quillmoor.Installation");
+        ASSERT_TRUE(guard.lock(0));
+        running run(f, damaged, "/s");
+        EXPECT_TRUE(run.ends_without_window());
+        EXPECT_EQ(run.exit_code(), 1u);
+        guard.unlock();
+    }
+    {
+        running run(f, damaged, "/S");
+        EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
+        EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
+        EXPECT_EQ(run.exit_code(), 1u);
+    }
+}
