@@ -1,0 +1,102 @@
+// Extraction of an installer archive: the walk over its entries, the files
+// written into the working directory, the values recorded in the entry
+// table, and the messages that report failures. Every dependency is handed
+// in, so the same walk serves the bootstrapper (win32_extract.hpp), the
+// packer and the tests. Portable: no Windows headers.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "archive/entry_table.hpp"
+#include "archive/io.hpp"
+
+namespace archive {
+
+// Captions and texts of the messages extraction shows.
+inline constexpr const char* open_failed_caption = "Failed to open archive!";
+inline constexpr const char* initialize_failed_caption = "Failed to initialize archive!";
+inline constexpr const char* extract_failed_caption = "Failed to extract file!";
+inline constexpr const char* invalid_archive_caption = "Invalid Archive!";
+inline constexpr const char* invalid_archive_text =
+    "We are sorry, but your installation / update did not complete due to unexpected download errors.\r\n"
+    "Please download full version of the program";
+
+// "File: " path "\rError: " error: the text of the three file messages.
+std::string file_failure_text(const std::string& path, const std::string& error);
+
+// Shows one message (caption, text); the bootstrapper's is the message-box
+// gate that the silent switch closes.
+using message_reporter = std::function<void(const std::string& caption, const std::string& text)>;
+
+// One entry as the walk read it.
+struct entry_event {
+    enum class type { tail, value, file, stub, other };
+    type kind;
+    std::string kind_text;    // the kind chunk's bytes
+    std::string key;          // empty for the tail
+    std::string value;        // value entries: the value; file entries: the file name
+    std::uint64_t size = 0;   // file entries: the data's length
+    std::uint64_t begin = 0;  // the entry's chunks span [begin, end) of the input
+    std::uint64_t end = 0;
+};
+
+struct extraction_context {
+    seekable_input& input;
+    output_sink& output;
+    message_reporter report;
+    entry_table& entries;
+    bool& archive_complete;
+    // Joined to file names by plain concatenation: ends with the separator.
+    std::string working_directory;
+    // Optional: told of each entry once it has been read and handled.
+    std::function<void(const entry_event&)> observe;
+    // Optional: told how many bytes of the current file's data have been
+    // written, and the data's length, while a file is being extracted.
+    std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+};
+
+enum class extraction_outcome {
+    // The walk reached the stub entry: every entry was extracted.
+    complete,
+    // No tail marker ("Failed to initialize archive!").
+    no_archive_end,
+    // A chunk could not be read: a length reaching before the start of the
+    // input or over the limit, a failed or short read.
+    read_failed,
+    // A chunk's data did not match its digest ("Invalid Archive!").
+    digest_mismatch,
+    // A file entry could not be written ("Failed to extract file!").
+    extract_failed,
+};
+
+struct extraction_result {
+    extraction_outcome outcome = extraction_outcome::complete;
+    // Where the walk stopped: for read_failed and digest_mismatch the end of
+    // the chunk that failed.
+    std::uint64_t offset = 0;
+    // For extract_failed, the output path; `error` the reason.
+    std::string path;
+    std::string error;
+};
+
+// Reads the archive in `context.input` backward from its tail:
+// - the tail chunk sets archive_complete;
+// - a value entry records key -> value if the key is absent;
+// - a file entry records key -> file name (for a non-empty key, if absent)
+//   and writes the data to working_directory + file name, replacing an
+//   existing file; the data is digested while it is written and the output is
+//   removed again if the digest does not match;
+// - the stub entry ends the walk;
+// - any other kind consumes its kind and key chunks only.
+// Failures: no marker reports "Failed to initialize archive!" naming
+// `archive_path`; a digest mismatch reports "Invalid Archive!"; a file name
+// that is not bare (is_bare_file_name), a file that cannot be created, a
+// failed or short write or close reports "Failed to extract file!" naming the
+// output path, and leaves no partial file. Every failure clears
+// archive_complete and ends the walk; entries recorded and files written
+// before it stay.
+extraction_result extract_entries(const std::string& archive_path, extraction_context& context);
+
+}  // namespace archive

@@ -1,0 +1,50 @@
+// Win32 backends of the archive's input and output: the archive file and
+// the extracted files, opened the way the bootstrapper opens them.
+#pragma once
+
+#include <string>
+
+#include "archive/io.hpp"
+#include "corvid/handle.hpp"
+#include "corvid/win32.hpp"
+
+namespace archive {
+
+// The archive file: GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN.
+class win32_input final : public seekable_input {
+public:
+    // False when the file cannot be opened; last_error() gives the reason.
+    bool open(const std::string& path);
+    DWORD last_error() const noexcept { return error_; }
+
+    bool size(std::uint64_t& result) override;
+    bool read_at(std::uint64_t offset, void* buffer, std::size_t count) override;
+    // The system's text for the last failed call of this input; when none
+    // failed, for the thread's last error.
+    std::string failure_text() override;
+
+private:
+    corvid::unique_file file_;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+// Extracted files: GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS,
+// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN.
+class win32_output final : public output_sink {
+public:
+    bool create(const std::string& path) override;
+    bool write(const char* data, std::size_t count) override;
+    bool close() override;
+    void remove() override;
+    std::string failure_text() override;
+    // The system's text for ERROR_INVALID_NAME.
+    std::string refused_name_text() override;
+
+private:
+    corvid::unique_file file_;
+    std::string path_;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+}  // namespace archive

@@ -1,0 +1,258 @@
+#include "archive/chunk.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "archive/installer_builder.hpp"
+
+using archive::chunk_reader;
+using archive::chunk_status;
+using archive::memory_input;
+
+namespace {
+
+std::string chunk_bytes(std::string_view data) {
+    std::string out;
+    archive::chunk_writer w([&](const char* d, std::size_t n) {
+        out.append(d, n);
+        return true;
+    });
+    w.chunk(data);
+    return out;
+}
+
+std::string le32(std::uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
+    return s;
+}
+
+// The scan as a plain loop over every window, one window per byte: the
+// reference the block scan must agree with.
+bool reference_scan(const std::string& bytes, std::uint64_t& end) {
+    if (bytes.size() < 46) return false;
+    for (std::size_t s = bytes.size() - 23; s >= 23; --s)
+        if (bytes.compare(s, 22, archive::tail_marker) == 0) {
+            end = s + 42;
+            return true;
+        }
+    return false;
+}
+
+// Counts what is read, and can pretend to be larger than the bytes it holds
+// (reads beyond them give zero bytes).
+class sparse_input final : public archive::seekable_input {
+public:
+    sparse_input(std::uint64_t size, std::string tail) : size_(size), tail_(std::move(tail)) {}
+    bool size(std::uint64_t& result) override {
+        result = size_;
+        return true;
+    }
+    bool read_at(std::uint64_t offset, void* buffer, std::size_t count) override {
+        bytes_read += count;
+        largest_read = std::max(largest_read, count);
+        if (offset + count > size_) return false;
+        auto out = static_cast<char*>(buffer);
+        std::uint64_t tail_start = size_ - tail_.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint64_t at = offset + i;
+            out[i] = at >= tail_start ? tail_[at - tail_start] : '\0';
+        }
+        return true;
+    }
+    std::string failure_text() override { return "beyond the end"; }
+
+    std::uint64_t bytes_read = 0;
+    std::size_t largest_read = 0;
+
+private:
+    std::uint64_t size_;
+    std::string tail_;
+};
+
+}  // namespace
+
+TEST(ChunkReader, WalksBackwardThroughChunksIncludingEmptyOnes) {
+    std::string bytes = chunk_bytes("first") + chunk_bytes("") + chunk_bytes("third");
+    memory_input in(bytes);
+    chunk_reader r(in);
+    r.set_position(bytes.size());
+    std::string data = "junk";
+    ASSERT_EQ(r.read_chunk(data), chunk_status::ok);
+    EXPECT_EQ(data, "third");
+    ASSERT_EQ(r.read_chunk(data), chunk_status::ok);
+    EXPECT_EQ(data, "");
+    ASSERT_EQ(r.read_chunk(data), chunk_status::ok);
+    EXPECT_EQ(data, "first");
+    EXPECT_EQ(r.position(), 0u);
+    EXPECT_EQ(r.read_chunk(data), chunk_status::read_failed);  // nothing before the start
+}
+
+TEST(ChunkReader, ChecksLengthAndDigest) {
+    std::string good = chunk_bytes("payload");
+    {
+        std::string bad = good;
+        bad[2] ^= 1;  // data
+        memory_input in(bad);
+        chunk_reader r(in);
+        r.set_position(bad.size());
+        std::string data;
+        EXPECT_EQ(r.read_chunk(data), chunk_status::digest_mismatch);
+        EXPECT_EQ(r.position(), bad.size());
+    }
+    {
+        std::string bad = good;
+        bad[bad.size() - 1] ^= 0x80;  // digest
+        memory_input in(bad);
+        chunk_reader r(in);
+        r.set_position(bad.size());
+        std::string data;
+        EXPECT_EQ(r.read_chunk(data), chunk_status::digest_mismatch);
+    }
+    {
+        // A length that reaches one byte before the start of the input.
+        std::string bad = good.substr(0, 7) + le32(8) + good.substr(11);
+        memory_input in(bad);
+        chunk_reader r(in);
+        r.set_position(bad.size());
+        std::string data;
+        EXPECT_EQ(r.read_chunk(data), chunk_status::read_failed);
+    }
+    {
+        // Fewer than 20 bytes before the position; a position beyond the end.
+        memory_input in(good);
+        chunk_reader r(in);
+        std::string data;
+        r.set_position(19);
+        EXPECT_EQ(r.read_chunk(data), chunk_status::read_failed);
+        r.set_position(good.size() + 1);
+        EXPECT_EQ(r.read_chunk(data), chunk_status::read_failed);
+    }
+}
+
+TEST(ChunkReader, RefusesChunksOf2GiBWithoutReadingThem) {
+    // A 3 GiB input whose last chunk claims 2 GiB of data: refused as a
+    // failed read after the 20 trailer bytes, never by reading or wrapping.
+    for (std::uint32_t length : {0x80000000u, 0xffffffffu}) {
+        std::string tail = le32(length) + std::string(16, '\x11');
+        sparse_input in(3ull << 30, tail);
+        chunk_reader r(in);
+        r.set_position(3ull << 30);
+        std::string data;
+        EXPECT_EQ(r.read_chunk(data), chunk_status::read_failed);
+        EXPECT_EQ(r.read_chunk([](const char*, std::size_t) { return true; }), chunk_status::read_failed);
+        EXPECT_LE(in.bytes_read, 40u);
+    }
+}
+
+TEST(ChunkReader, StreamsLargeChunksInBoundedBlocks) {
+    std::string data(3 * archive::max_read_block + 12345, '\0');
+    std::mt19937 rng(7);
+    for (char& c : data) c = static_cast<char>(rng());
+    std::string bytes = chunk_bytes(data);
+    memory_input in(bytes);
+    chunk_reader r(in);
+    r.set_position(bytes.size());
+    std::string received;
+    std::size_t largest = 0;
+    std::uint64_t length = 0;
+    ASSERT_EQ(r.read_chunk(
+                  [&](const char* d, std::size_t n) {
+                      largest = std::max(largest, n);
+                      received.append(d, n);
+                      return true;
+                  },
+                  &length),
+              chunk_status::ok);
+    EXPECT_EQ(received, data);
+    EXPECT_EQ(length, data.size());
+    EXPECT_LE(largest, archive::max_read_block);
+    EXPECT_EQ(r.position(), 0u);
+
+    // A consumer that refuses stops the read.
+    r.set_position(bytes.size());
+    EXPECT_EQ(r.read_chunk([](const char*, std::size_t) { return false; }), chunk_status::consumer_failed);
+}
+
+TEST(FindArchiveEnd, WindowLimits) {
+    const std::string marker(archive::tail_marker);
+    std::uint64_t end = 0;
+    auto scan = [&](const std::string& bytes) {
+        memory_input in(bytes);
+        chunk_reader r(in);
+        bool found = r.find_archive_end();
+        end = r.position();
+        return found;
+    };
+    // Lowest window at 23, and the last byte is never part of a window.
+    EXPECT_TRUE(scan(std::string(23, 'x') + marker + "y"));
+    EXPECT_EQ(end, 23u + 42u);
+    EXPECT_FALSE(scan(std::string(22, 'x') + marker + "yy"));    // marker at 22
+    EXPECT_FALSE(scan(std::string(23, 'x') + marker));           // touches the last byte
+    EXPECT_FALSE(scan(std::string(22, 'x') + marker + "y"));     // 45 bytes
+    EXPECT_FALSE(scan(std::string(45, 'x')));
+    EXPECT_FALSE(scan(""));
+    // The copy nearest the end wins.
+    EXPECT_TRUE(scan(std::string(30, 'x') + marker + "abc" + marker + "zz"));
+    EXPECT_EQ(end, 30u + 22 + 3 + 42);
+}
+
+TEST(FindArchiveEnd, AgreesWithTheOneWindowPerByteScan) {
+    // Markers near the 64 KiB block boundaries of the trailer scan, and
+    // partial markers that must not match.
+    const std::string marker(archive::tail_marker);
+    std::mt19937 rng(99);
+    for (int round = 0; round < 300; ++round) {
+        std::size_t size = 46 + rng() % (200 * 1024);
+        std::string bytes(size, 'a');
+        for (char& c : bytes) c = static_cast<char>('a' + rng() % 3);
+        std::size_t places = rng() % 3;
+        for (std::size_t i = 0; i < places; ++i) {
+            std::size_t at;
+            if (rng() % 2 && size > 65536 + 40) {
+                at = size - 1 - 65536 + (rng() % 44) - 22;  // around the first block edge
+            } else {
+                at = rng() % (size - 21);
+            }
+            std::size_t keep = rng() % 4 == 0 ? rng() % 22 : 22;  // sometimes only a prefix
+            bytes.replace(at, keep, marker.substr(0, keep));
+        }
+        bytes.resize(size);
+        std::uint64_t expected = 0;
+        bool expected_found = reference_scan(bytes, expected);
+        memory_input in(bytes);
+        chunk_reader r(in);
+        ASSERT_EQ(r.find_archive_end(), expected_found) << "round " << round;
+        if (expected_found) {
+            ASSERT_EQ(r.position(), expected) << "round " << round;
+        }
+    }
+}
+
+TEST(FindArchiveEnd, RefusesInputsOf4GiB) {
+    // A tail at the very end of a 4 GiB input is not taken: offsets are 32-bit.
+    std::string tail = chunk_bytes(archive::tail_marker) + "z";
+    sparse_input big(1ull << 32, tail);
+    EXPECT_FALSE(chunk_reader(big).find_archive_end());
+    EXPECT_LE(big.bytes_read, 0u);
+    sparse_input below((1ull << 32) - 1, tail);
+    chunk_reader r(below);
+    ASSERT_TRUE(r.find_archive_end());
+    EXPECT_EQ(r.position(), (1ull << 32) - 2);
+    EXPECT_LE(below.largest_read, archive::max_read_block);
+}
+
+TEST(ChunkWriter, RefusesOversizedChunksAndArchives) {
+    std::uint64_t written = 0;
+    archive::chunk_writer w([&](const char*, std::size_t n) {
+        written += n;
+        return true;
+    });
+    sparse_input huge(archive::max_chunk_length + 1, "");
+    EXPECT_THROW(w.chunk_from(huge, 0, archive::max_chunk_length + 1), archive::pack_error);
+    EXPECT_EQ(written, 0u);
+
+    archive::chunk_writer failing([](const char*, std::size_t) { return false; });
+    EXPECT_THROW(failing.chunk("x"), archive::pack_error);
+}

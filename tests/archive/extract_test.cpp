@@ -1,0 +1,275 @@
+#include "archive/extract.hpp"
+
+#include <gtest/gtest.h>
+
+#include "archive/file_name.hpp"
+#include "archive/installer_builder.hpp"
+#include "harness.hpp"
+
+using archive::entry_event;
+using archive::extraction_outcome;
+using archive::installer_entry;
+using archive_test::extract;
+using archive_test::work_dir;
+
+namespace {
+
+const std::string stub = "MZ stub image bytes";
+
+std::string build(const std::vector<installer_entry>& entries) {
+    return archive::build_installer(stub, "bootstrap.exe", entries);
+}
+
+// Builds in file order with the given writer steps.
+template <class F>
+std::string custom(F steps) {
+    std::string out;
+    archive::chunk_writer w([&](const char* d, std::size_t n) {
+        out.append(d, n);
+        return true;
+    });
+    steps(w);
+    return out;
+}
+
+const std::string invalid_text =
+    "We are sorry, but your installation / update did not complete due to unexpected download errors.\r\n"
+    "Please download full version of the program";
+
+}  // namespace
+
+TEST(Extract, ShippedEntriesAreReadInOrderAndStopAtTheStub) {
+    std::string payload(100000, 'P');
+    auto bytes = build({installer_entry::make_value("msilog", "ON"),
+                        installer_entry::make_value("parameters", "/V\"ABCD=1 WEBINSTALLER=1 \""),
+                        installer_entry::make_value("executable32", "%installer32%"),
+                        installer_entry::make_file("installer32", "payload_setup.exe", payload)});
+    auto r = extract(bytes);
+    EXPECT_EQ(r.result.outcome, extraction_outcome::complete);
+    EXPECT_TRUE(r.complete);
+    EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(r.entries.entries(), (std::map<std::string, std::string>{
+                                       {"msilog", "ON"},
+                                       {"parameters", "/V\"ABCD=1 WEBINSTALLER=1 \""},
+                                       {"executable32", "%installer32%"},
+                                       {"installer32", "payload_setup.exe"}}));
+    EXPECT_EQ(archive::expand_references(r.entries, "%executable32%"), "payload_setup.exe");
+    EXPECT_EQ(r.files, (std::map<std::string, std::string>{{work_dir + "payload_setup.exe", payload}}));
+    ASSERT_EQ(r.events.size(), 6u);
+    EXPECT_EQ(r.events[0].kind, entry_event::type::tail);
+    EXPECT_EQ(r.events[1].key, "msilog");
+    EXPECT_EQ(r.events[4].kind, entry_event::type::file);
+    EXPECT_EQ(r.events[4].size, payload.size());
+    EXPECT_EQ(r.events[5].kind, entry_event::type::stub);
+    // The walk stops at the stub's key: its file name and image are never read.
+    EXPECT_EQ(r.events[5].begin, stub.size() + 20 + 13 + 20);
+}
+
+TEST(Extract, TailAndStubOnlyGivesAnEmptyTableAndACompleteArchive) {
+    archive::entry_table before;
+    before.lookup_or_create("source") = "C:\\work";
+    auto r = extract(build({}), before);
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.entries.size(), 1u);
+    EXPECT_TRUE(r.files.empty());
+}
+
+TEST(Extract, FirstReadEntryWinsAndRunKeysAreNotReplaced) {
+    archive::entry_table before;
+    before.lookup_or_create("source") = "C:\\work";
+    before.lookup_or_create("commandline") = "/x";
+    auto r = extract(build({installer_entry::make_value("k", "near the end"),
+                            installer_entry::make_value("k", "further in"),
+                            installer_entry::make_value("source", "C:\\elsewhere"),
+                            installer_entry::make_value("commandline", "evil"),
+                            installer_entry::make_value("", "empty key"),
+                            installer_entry::make_file("", "nokey.bin", "data")}),
+                     before);
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(*r.entries.find("k"), "near the end");
+    EXPECT_EQ(*r.entries.find("source"), "C:\\work");
+    EXPECT_EQ(*r.entries.find("commandline"), "/x");
+    EXPECT_EQ(*r.entries.find(""), "empty key");  // the file entry's empty key records nothing
+    EXPECT_EQ(r.files.at(work_dir + "nokey.bin"), "data");
+}
+
+TEST(Extract, UnknownKindConsumesKindAndKeyOnly) {
+    // File order: stub entry, a value entry, then an entry of kind "odd"
+    // with its key, then the tail. If "odd" took a third chunk, the value
+    // entry's kind would be swallowed.
+    auto bytes = custom([](archive::chunk_writer& w) {
+        archive::write_stub_entry(w, stub, "bootstrap.exe");
+        archive::write_value_entry(w, "msilog", "ON");
+        archive::write_bare_entry(w, "odd", "k2");
+        archive::write_bare_entry(w, "File", "case matters");
+        archive::write_tail(w);
+    });
+    auto r = extract(bytes);
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.entries.entries(), (std::map<std::string, std::string>{{"msilog", "ON"}}));
+    ASSERT_EQ(r.events.size(), 5u);
+    EXPECT_EQ(r.events[1].kind, entry_event::type::other);
+    EXPECT_EQ(r.events[1].kind_text, "File");
+    EXPECT_EQ(r.events[2].kind_text, "odd");
+}
+
+TEST(Extract, FilesReplaceExistingOnesAndMayBeEmpty) {
+    archive_test::memory_output out;
+    out.files[work_dir + "a.txt"] = "old content that is longer";
+    auto r = extract(build({installer_entry::make_file("a", "a.txt", "new"),
+                            installer_entry::make_file("e", "empty.dat", "")}),
+                     {}, &out);
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.files.at(work_dir + "a.txt"), "new");
+    EXPECT_EQ(r.files.at(work_dir + "empty.dat"), "");
+}
+
+TEST(Extract, LargeFilesAreWrittenInBoundedBlocks) {
+    std::string payload(5 * archive::max_read_block + 3, 'x');
+    archive_test::memory_output out;
+    auto r = extract(build({installer_entry::make_file("big", "big.bin", payload)}), {}, &out);
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.files.at(work_dir + "big.bin").size(), payload.size());
+    EXPECT_LE(out.peak_write, archive::max_read_block);
+}
+
+TEST(Extract, MissingMarkerReportsInitializeFailure) {
+    auto r = extract(std::string(4096, 'x'));
+    EXPECT_EQ(r.result.outcome, extraction_outcome::no_archive_end);
+    EXPECT_FALSE(r.complete);
+    ASSERT_EQ(r.messages.size(), 1u);
+    EXPECT_EQ(r.messages[0].first, "Failed to initialize archive!");
+    EXPECT_EQ(r.messages[0].second, "File: C:\\setup.exe\rError: read beyond the end of the data");
+}
+
+TEST(Extract, DigestMismatchAfterFilesWereWrittenKeepsThemAndClearsTheFlag) {
+    auto bytes = build({installer_entry::make_value("v", "1"), installer_entry::make_file("f", "first.bin", "AAAA"),
+                        installer_entry::make_value("damaged", "value"),
+                        installer_entry::make_value("after", "never read")});
+    // Reading order: tail, v, f, damaged, after. Change the key chunk of
+    // "damaged".
+    std::size_t at = bytes.find("damaged", stub.size());
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] ^= 0x20;  // "Value"
+    auto r = extract(bytes);
+    EXPECT_EQ(r.result.outcome, extraction_outcome::digest_mismatch);
+    EXPECT_FALSE(r.complete);
+    EXPECT_EQ(r.files.at(work_dir + "first.bin"), "AAAA");
+    EXPECT_EQ(*r.entries.find("v"), "1");
+    EXPECT_EQ(r.entries.find("damaged"), nullptr);
+    EXPECT_EQ(r.entries.find("after"), nullptr);
+    ASSERT_EQ(r.messages.size(), 1u);
+    EXPECT_EQ(r.messages[0].first, "Invalid Archive!");
+    EXPECT_EQ(r.messages[0].second, invalid_text);
+}
+
+TEST(Extract, DamagedFileDataLeavesNoPartialFile) {
+    std::string payload(3 * archive::max_read_block, 'p');
+    auto bytes = build({installer_entry::make_file("f", "payload.exe", payload)});
+    bytes[stub.size() + 20 + 13 + 20 + 4 + 20 + 4 + 20 + payload.size() - 1] ^= 1;  // last data byte
+    auto r = extract(bytes);
+    EXPECT_FALSE(r.complete);
+    EXPECT_EQ(r.result.outcome, extraction_outcome::digest_mismatch);
+    EXPECT_TRUE(r.files.empty());
+    EXPECT_EQ(r.removed, std::vector<std::string>{work_dir + "payload.exe"});
+    EXPECT_EQ(r.entries.find("f"), nullptr);
+}
+
+TEST(Extract, DamagedLengthFieldIsAFailureNotASuccess) {
+    // The length field is outside the digest. A length reaching before the
+    // start of the file ends extraction without a message, and the archive
+    // counts as incomplete: it must never be launched half-read.
+    auto bytes = build({installer_entry::make_value("msilog", "ON")});
+    // The last chunk before the tail is the value entry's kind "value";
+    // its length field sits 20 + 20 + 22 bytes before the end.
+    std::size_t length_field = bytes.size() - (20 + 22) - 20;
+    ASSERT_EQ(bytes.substr(length_field - 5, 5), "value");
+    bytes[length_field + 3] = '\x7f';
+    auto r = extract(bytes);
+    EXPECT_EQ(r.result.outcome, extraction_outcome::read_failed);
+    EXPECT_FALSE(r.complete);
+    EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(r.events.size(), 1u);  // only the tail
+}
+
+TEST(Extract, RefusedFileNamesWriteNothingAndStop) {
+    for (std::string name : {"", ".", "..", "..\\evil.exe", "sub/evil.exe", "C:evil", "CON", "nul.txt", "Com1.log",
+                             "lpt9", "a?b", "trailing.", "name "}) {
+        auto bytes = build({installer_entry::make_value("before", "1"), installer_entry::make_file("f", name, "x"),
+                            installer_entry::make_value("after", "2")});
+        auto r = extract(bytes);
+        EXPECT_EQ(r.result.outcome, extraction_outcome::extract_failed) << name;
+        EXPECT_FALSE(r.complete) << name;
+        EXPECT_TRUE(r.files.empty()) << name;
+        EXPECT_EQ(r.entries.find("after"), nullptr) << name;
+        ASSERT_EQ(r.messages.size(), 1u) << name;
+        EXPECT_EQ(r.messages[0].first, "Failed to extract file!");
+        EXPECT_EQ(r.messages[0].second, "File: " + work_dir + name + "\rError: refused name");
+    }
+}
+
+TEST(Extract, OutputFailuresReportTheFileRemoveItAndClearTheFlag) {
+    auto bytes = build({installer_entry::make_file("a", "a.bin", "first"),
+                        installer_entry::make_file("b", "b.bin", std::string(2 * archive::max_read_block, 'b')),
+                        installer_entry::make_file("c", "c.bin", "third")});
+    {
+        archive_test::memory_output out;
+        out.fail_create_path = work_dir + "b.bin";
+        auto r = extract(bytes, {}, &out);
+        EXPECT_EQ(r.result.outcome, extraction_outcome::extract_failed);
+        EXPECT_FALSE(r.complete);
+        EXPECT_EQ(r.files, (std::map<std::string, std::string>{{work_dir + "a.bin", "first"}}));
+        ASSERT_EQ(r.messages.size(), 1u);
+        EXPECT_EQ(r.messages[0].first, "Failed to extract file!");
+        EXPECT_EQ(r.messages[0].second, "File: " + work_dir + "b.bin\rError: injected failure");
+        EXPECT_EQ(out.created, (std::vector<std::string>{work_dir + "a.bin", work_dir + "b.bin"}));
+    }
+    {
+        archive_test::memory_output out;
+        out.fail_write_after = archive::max_read_block + 10;  // short write in the second block
+        auto r = extract(bytes, {}, &out);
+        EXPECT_EQ(r.result.outcome, extraction_outcome::extract_failed);
+        EXPECT_FALSE(r.complete);
+        EXPECT_EQ(r.files.count(work_dir + "b.bin"), 0u);
+        EXPECT_EQ(r.removed, std::vector<std::string>{work_dir + "b.bin"});
+        ASSERT_EQ(r.messages.size(), 1u);
+        EXPECT_EQ(r.messages[0].second, "File: " + work_dir + "b.bin\rError: injected failure");
+    }
+    {
+        archive_test::memory_output out;
+        out.fail_close = true;
+        auto r = extract(bytes, {}, &out);
+        EXPECT_FALSE(r.complete);
+        EXPECT_TRUE(r.files.empty());
+        EXPECT_EQ(r.removed, std::vector<std::string>{work_dir + "a.bin"});
+    }
+}
+
+TEST(Extract, MarkerCopyInTheTrailerStopsTheScanThere) {
+    auto bytes = build({installer_entry::make_value("msilog", "ON")});
+    auto intact = extract(bytes + std::string(5776, '\0'));
+    EXPECT_TRUE(intact.complete);  // a trailer appended after building
+    EXPECT_EQ(intact.entries.size(), 1u);
+
+    auto r = extract(bytes + std::string(100, '\0') + std::string(archive::tail_marker) + std::string(64, '\0'));
+    EXPECT_FALSE(r.complete);
+    EXPECT_TRUE(r.entries.entries().empty());
+}
+
+TEST(Extract, ImageChunkIsNeverVerified) {
+    auto bytes = build({installer_entry::make_value("msilog", "ON")});
+    bytes[0] = 'Z';  // the image's digest no longer matches
+    auto r = extract(bytes);
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(*r.entries.find("msilog"), "ON");
+}
+
+TEST(FileName, BareNamesOnly) {
+    for (const char* good : {"setup.exe", "a", "CONFIG.SYS", "com10", "LPT0", "console", "a..b", ".hidden",
+                             "n\xe4me.exe", "nul_", "connect.dll"})
+        EXPECT_TRUE(archive::is_bare_file_name(good)) << good;
+    for (const char* bad : {"", ".", "..", "a\\b", "a/b", "c:", "x:y", "CON", "con", "Con.txt", "NUL.tar.gz",
+                            "nul .txt", "PRN", "AUX", "COM1", "com9.txt", "LPT1", "conin$", "CONOUT$", "a*b",
+                            "a|b", "a<b", "a>b", "a\"b", "tab\tname", "ends.", "ends "})
+        EXPECT_FALSE(archive::is_bare_file_name(bad)) << bad;
+}

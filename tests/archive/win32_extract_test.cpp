@@ -1,0 +1,136 @@
+// The bootstrapper's extraction on real files under Wine.
+#include "archive/win32_extract.hpp"
+
+#include <gtest/gtest.h>
+
+#include "archive/installer_builder.hpp"
+#include "archive/process_state.hpp"
+#include "corvid/handle.hpp"
+#include "corvid/message_box.hpp"
+#include "tests/support/scratch_dir.hpp"
+
+using archive::installer_entry;
+using test_support::exists;
+using test_support::read_file;
+using test_support::write_file;
+
+namespace {
+
+class Win32Extract : public ::testing::Test {
+protected:
+    void SetUp() override {
+        corvid::set_silent_mode(true);
+        archive::process_entries().clear();
+        archive::archive_complete = false;
+        work = dir.path() + "work\\";
+        ASSERT_TRUE(::CreateDirectoryA(work.c_str(), nullptr));
+        archive::working_directory = work;
+        installer = dir.path() + "setup.exe";
+    }
+    void TearDown() override { corvid::set_silent_mode(false); }
+
+    void pack(const std::vector<installer_entry>& entries, std::string trailer = "") {
+        bytes = archive::build_installer("MZ stub image", "bootstrap.exe", entries) + trailer;
+        ASSERT_TRUE(write_file(installer, bytes));
+    }
+
+    test_support::scratch_dir dir{"archive"};
+    std::string work, installer, bytes;
+};
+
+}  // namespace
+
+TEST_F(Win32Extract, WritesFilesAndRecordsValues) {
+    std::string payload(3 * 1024 * 1024 + 7, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 31 + i / 4096);
+    pack({installer_entry::make_value("msilog", "ON"), installer_entry::make_value("executable32", "%installer32%"),
+          installer_entry::make_file("installer32", "payload_setup.exe", payload),
+          installer_entry::make_file("", "empty.txt", "")},
+         std::string(1, '\0') + std::string(5776, 'c'));
+    archive::extract_archive(installer);
+    EXPECT_TRUE(archive::archive_complete);
+    EXPECT_TRUE(read_file(work + "payload_setup.exe") == payload);
+    EXPECT_TRUE(exists(work + "empty.txt"));
+    EXPECT_EQ(read_file(work + "empty.txt"), "");
+    auto& t = archive::process_entries();
+    EXPECT_EQ(archive::expand_references(t, "%executable32%"), "payload_setup.exe");
+    EXPECT_EQ(*t.find("msilog"), "ON");
+    EXPECT_EQ(t.size(), 3u);
+}
+
+TEST_F(Win32Extract, ReplacesAnExistingFile) {
+    ASSERT_TRUE(write_file(work + "a.txt", "an older and longer content"));
+    pack({installer_entry::make_file("a", "a.txt", "new")});
+    archive::extract_archive(installer);
+    EXPECT_TRUE(archive::archive_complete);
+    EXPECT_EQ(read_file(work + "a.txt"), "new");
+}
+
+TEST_F(Win32Extract, ArchiveThatCannotBeOpenedLeavesTheFlagClear) {
+    archive::extract_archive(dir.path() + "missing.exe");
+    EXPECT_FALSE(archive::archive_complete);
+
+    // Opened for reading with read sharing only: a writer holding the file
+    // keeps extraction out.
+    pack({installer_entry::make_value("k", "v")});
+    corvid::unique_file writer(::CreateFileA(installer.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+    archive::extract_archive(installer);
+    EXPECT_FALSE(archive::archive_complete);
+    EXPECT_EQ(archive::process_entries().size(), 0u);
+    writer.reset();
+
+    // A reader that shares reading does not.
+    corvid::unique_file reader(::CreateFileA(installer.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(reader);
+    archive::extract_archive(installer);
+    EXPECT_TRUE(archive::archive_complete);
+}
+
+TEST_F(Win32Extract, OutputThatCannotBeCreatedStopsExtraction) {
+    pack({installer_entry::make_file("a", "first.txt", "1"), installer_entry::make_file("b", "locked.txt", "2"),
+          installer_entry::make_file("c", "third.txt", "3")});
+    ASSERT_TRUE(write_file(work + "locked.txt", "held"));
+    corvid::unique_file holder(::CreateFileA((work + "locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    archive::extract_archive(installer);
+    holder.reset();
+    EXPECT_FALSE(archive::archive_complete);
+    EXPECT_EQ(read_file(work + "first.txt"), "1");
+    EXPECT_EQ(read_file(work + "locked.txt"), "held");
+    EXPECT_FALSE(exists(work + "third.txt"));
+}
+
+TEST_F(Win32Extract, DamagedDataRemovesThePartialFileAndKeepsEarlierOnes) {
+    std::string payload(2 * 1024 * 1024, 'p');
+    pack({installer_entry::make_file("a", "first.txt", "1"), installer_entry::make_file("b", "payload.exe", payload)});
+    std::size_t at = bytes.find(std::string(64, 'p'));
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + payload.size() - 10] = 'q';
+    ASSERT_TRUE(write_file(installer, bytes));
+    archive::extract_archive(installer);
+    EXPECT_FALSE(archive::archive_complete);
+    EXPECT_EQ(read_file(work + "first.txt"), "1");
+    EXPECT_FALSE(exists(work + "payload.exe"));
+}
+
+TEST_F(Win32Extract, NamesOutsideTheWorkingDirectoryAreRefused) {
+    for (std::string name : {"..\\escape.txt", "../escape.txt", "C:escape.txt", "CON", "nul.txt", ""}) {
+        archive::archive_complete = false;
+        pack({installer_entry::make_file("k", name, "x")});
+        archive::extract_archive(installer);
+        EXPECT_FALSE(archive::archive_complete) << name;
+        EXPECT_FALSE(exists(dir.path() + "escape.txt")) << name;
+        WIN32_FIND_DATAA data;
+        corvid::unique_find find(::FindFirstFileA((work + "*").c_str(), &data));
+        ASSERT_TRUE(find);
+        int entries = 0;
+        do {
+            ++entries;
+        } while (::FindNextFileA(find.get(), &data));
+        EXPECT_EQ(entries, 2) << name << ": the working directory holds more than . and ..";
+    }
+}

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# chunkpack-test.sh CHUNKPACK TINY_PE
+# The packer's command line end to end: build, list, verify, extract, the
+# refusals of build, damaged installers, and signing after packing.
+set -uo pipefail
+cp=$1 stub=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect_rc() {  # expect_rc RC DESCRIPTION COMMAND...
+  local want=$1 what=$2; shift 2
+  "$@" >out.txt 2>err.txt; local rc=$?
+  [ "$rc" -eq "$want" ] || fail "$what: exit code $rc, expected $want; stderr: $(cat err.txt)"
+}
+
+printf 'MZ pretend payload\0with a NUL' > setup_payload.exe
+printf 'readme text' > readme.txt
+cp "$stub" bootstrap.exe
+
+# Build, then read back in command-line order (values and files interleaved).
+expect_rc 0 "build" "$cp" build --stub bootstrap.exe --out inst.exe --value msilog=ON \
+  --file installer32=setup_payload.exe --value 'parameters=/V"ABCD=1 WEBINSTALLER=1 "' \
+  --file readme=readme.txt --value 'executable32=%installer32%' --value '=empty key'
+[ -f inst.exe ] || fail "build wrote no installer"
+ls inst.exe.* >/dev/null 2>&1 && fail "build left a temporary file behind"
+cmp -s -n 1024 bootstrap.exe inst.exe || fail "the installer does not begin with the stub's bytes"
+
+expect_rc 0 "list" "$cp" list inst.exe
+order=$(awk '{print $1, $2}' out.txt | tr '\n' '|')
+[ "$order" = 'tail digest|value "msilog"|file "installer32"|value "parameters"|file "readme"|value "executable32"|value ""|stub "stub"|archive complete:|' ] ||
+  fail "list order: $order"
+grep -q 'setup_payload.exe (29 bytes)' out.txt || fail "list does not show the file name and size: $(cat out.txt)"
+
+expect_rc 0 "verify" "$cp" verify inst.exe
+
+expect_rc 0 "extract" "$cp" extract inst.exe outdir
+cmp -s setup_payload.exe outdir/setup_payload.exe || fail "extracted payload differs"
+cmp -s readme.txt outdir/readme.txt || fail "extracted readme differs"
+grep -q '^value "parameters" = "/V\\"ABCD=1 WEBINSTALLER=1 \\""$' out.txt || fail "extract does not print values: $(cat out.txt)"
+[ "$(ls outdir | wc -l)" -eq 2 ] || fail "extract wrote other files: $(ls outdir)"
+
+# Deterministic.
+"$cp" build --stub bootstrap.exe --out again.exe --value msilog=ON \
+  --file installer32=setup_payload.exe --value 'parameters=/V"ABCD=1 WEBINSTALLER=1 "' \
+  --file readme=readme.txt --value 'executable32=%installer32%' --value '=empty key' 2>/dev/null
+cmp -s inst.exe again.exe || fail "two builds of the same inputs differ"
+
+# Refusals: exit 2, one line, and an existing output stays as it was.
+echo previous > keep.exe
+refused() {  # refused DESCRIPTION PATTERN ARGS...
+  local what=$1 pattern=$2; shift 2
+  expect_rc 2 "$what" "$cp" build --out keep.exe "$@"
+  [ "$(cat keep.exe)" = previous ] || fail "$what: the output was replaced"
+  ls keep.exe.* >/dev/null 2>&1 && fail "$what: a temporary file stayed behind"
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "$what: expected one line of error, got: $(cat err.txt)"
+  grep -q "$pattern" err.txt || fail "$what: message does not match '$pattern': $(cat err.txt)"
+}
+refused "text stub" "not a PE executable" --stub readme.txt
+refused "packed stub" "already holds an archive tail" --stub inst.exe
+refused "missing stub" "cannot read" --stub missing.exe
+refused "missing file" "cannot read" --stub bootstrap.exe --file k=missing.bin
+printf x > nul.txt
+refused "device name" "would be refused" --stub bootstrap.exe --file k=nul.txt
+printf x > 'trailing.'
+refused "trailing dot" "would be refused" --stub bootstrap.exe --file k=trailing.
+refused "value without =" "expected KEY=VALUE" --stub bootstrap.exe --value novalue
+truncate -s 2147483648 huge.bin
+refused "2 GiB file" "below 2 GiB" --stub bootstrap.exe --file k=huge.bin
+truncate -s 2147483000 big1.bin; truncate -s 2147483000 big2.bin
+refused "4 GiB installer" "below 4 GiB" --stub bootstrap.exe --file a=big1.bin --file b=big2.bin
+rm -f huge.bin big1.bin big2.bin
+
+# A stub that merely carries the marker text in its data is fine.
+{ cat bootstrap.exe; printf 'chunked-installer-tail'; } > marker_stub.exe
+expect_rc 0 "stub with marker text" "$cp" build --stub marker_stub.exe --out marker_inst.exe --value a=b
+expect_rc 0 "verify stub with marker text" "$cp" verify marker_inst.exe
+
+# Damage: a changed payload byte fails verify and extract, names an offset,
+# and leaves no partial file.
+offset=$(grep -obaF 'MZ pretend payload' inst.exe | head -1 | cut -d: -f1)
+cp inst.exe damaged.exe
+printf 'X' | dd of=damaged.exe bs=1 seek=$((offset + 3)) conv=notrunc status=none
+expect_rc 1 "verify damaged" "$cp" verify damaged.exe
+grep -q "digest mismatch in the chunk ending at offset [0-9]" err.txt || fail "verify reason: $(cat err.txt)"
+expect_rc 1 "list damaged" "$cp" list damaged.exe
+grep -q "archive complete: no" out.txt || fail "list of damaged: $(cat out.txt)"
+expect_rc 1 "extract damaged" "$cp" extract damaged.exe damaged_out
+[ -e damaged_out/setup_payload.exe ] && fail "a partial file of a damaged entry stayed behind"
+head -c 600 inst.exe > cut.exe
+expect_rc 1 "verify truncated" "$cp" verify cut.exe
+grep -q "no archive tail" err.txt || fail "verify truncated: $(cat err.txt)"
+expect_rc 1 "verify missing" "$cp" verify nothing.exe
+
+# Help for each subcommand.
+for sub in build list verify extract; do
+  expect_rc 0 "$sub --help" "$cp" "$sub" --help
+  grep -qi "usage" out.txt || fail "$sub --help prints no usage"
+done
+expect_rc 2 "no subcommand" "$cp"
+
+# Signing after packing: Authenticode adds padding and a certificate table
+# behind the archive; the archive stays readable and the signature valid.
+if ! command -v osslsigncode >/dev/null || ! command -v openssl >/dev/null; then
+  fail "osslsigncode and openssl are needed for the signing test"
+else
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+    -subj "/CN=chunkpack test signer" >/dev/null 2>&1 || fail "openssl could not make a certificate"
+  osslsigncode sign -certs cert.pem -key key.pem -n "chunkpack test" -in inst.exe -out signed.exe >/dev/null 2>&1 ||
+    fail "osslsigncode could not sign the installer"
+  [ "$(stat -c %s signed.exe)" -gt "$(stat -c %s inst.exe)" ] || fail "signing appended nothing"
+  expect_rc 0 "verify signed" "$cp" verify signed.exe
+  expect_rc 0 "extract signed" "$cp" extract signed.exe signed_out
+  cmp -s setup_payload.exe signed_out/setup_payload.exe || fail "payload extracted from the signed installer differs"
+  osslsigncode verify -CAfile cert.pem -in signed.exe >sig.txt 2>&1 || fail "osslsigncode rejects the signature: $(tail -3 sig.txt)"
+  grep -q "Signature verification: ok" sig.txt || fail "signature not verified: $(cat sig.txt)"
+fi
+
+if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
+echo "all chunkpack checks passed"

@@ -1,0 +1,342 @@
+#include "commands.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "archive/chunk.hpp"
+#include "archive/extract.hpp"
+#include "archive/file_name.hpp"
+#include "archive/installer_builder.hpp"
+#include "archive/stdio_io.hpp"
+
+namespace chunkpack {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Inputs above this size get progress lines.
+constexpr std::uint64_t progress_threshold = 16u << 20;
+
+std::string printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+struct refusal {
+    std::string message;
+};
+
+[[noreturn]] void refuse(std::string message) { throw refusal{std::move(message)}; }
+
+std::uint64_t size_of(archive::stdio_input& input, const std::string& path) {
+    std::uint64_t size = 0;
+    if (!input.size(size)) refuse("cannot read " + path + ": " + input.failure_text());
+    return size;
+}
+
+void open_input(archive::stdio_input& input, const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) refuse("cannot read " + path + ": it is a directory");
+    if (!input.open(path)) refuse("cannot read " + path + ": " + input.failure_text());
+}
+
+void check_pe(archive::stdio_input& stub, std::uint64_t size, const std::string& path) {
+    unsigned char header[64];
+    if (size < sizeof header || !stub.read_at(0, header, sizeof header) || header[0] != 'M' || header[1] != 'Z')
+        refuse(path + " is not a PE executable (no MZ header)");
+    std::uint64_t pe = header[0x3c] | header[0x3d] << 8 | header[0x3e] << 16 | std::uint64_t(header[0x3f]) << 24;
+    char signature[4];
+    if (pe + 4 > size || !stub.read_at(pe, signature, 4) || std::memcmp(signature, "PE\0\0", 4) != 0)
+        refuse(path + " is not a PE executable (no PE signature)");
+}
+
+// True when the input holds a whole tail chunk anywhere: the marker, its
+// length and its digest. The marker text alone (a bootstrapper carries it in
+// its data) is no tail.
+bool holds_tail_chunk(archive::seekable_input& input, std::uint64_t size) {
+    std::string pattern(archive::tail_marker);
+    pattern += std::string("\x16\0\0\0", 4);
+    const auto& digest = archive::md5(archive::tail_marker).digest();
+    pattern.append(reinterpret_cast<const char*>(digest.data()), digest.size());
+
+    std::string block(archive::max_read_block, '\0');
+    for (std::uint64_t begin = 0; begin < size;) {
+        std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(size - begin, block.size()));
+        if (!input.read_at(begin, block.data(), count)) refuse("reading the stub failed: " + input.failure_text());
+        if (std::string_view(block.data(), count).find(pattern) != std::string_view::npos) return true;
+        if (begin + count == size) break;
+        begin += count - (pattern.size() - 1);
+    }
+    return false;
+}
+
+class progress_line {
+public:
+    progress_line(const streams& io, const char* verb, std::uint64_t total)
+        : io_(io), verb_(verb), total_(total), shown_(io.progress && total >= progress_threshold) {}
+    ~progress_line() {
+        if (started_) std::fprintf(io_.err, "\n");
+    }
+    void update(std::uint64_t done) {
+        if (!shown_ || total_ == 0) return;
+        int percent = static_cast<int>(done * 100 / total_);
+        if (percent == last_) return;
+        last_ = percent;
+        started_ = true;
+        std::fprintf(io_.err, "\rchunkpack: %s %3d%%", verb_, percent);
+        std::fflush(io_.err);
+    }
+
+private:
+    const streams& io_;
+    const char* verb_;
+    std::uint64_t total_;
+    bool shown_;
+    bool started_ = false;
+    int last_ = -1;
+};
+
+// An output that writes nothing: for walking an archive without extracting.
+class null_output final : public archive::output_sink {
+public:
+    bool create(const std::string&) override { return true; }
+    bool write(const char*, std::size_t) override { return true; }
+    bool close() override { return true; }
+    void remove() override {}
+    std::string failure_text() override { return {}; }
+    std::string refused_name_text() override { return "not a bare file name"; }
+};
+
+std::string describe(const archive::extraction_result& r) {
+    switch (r.outcome) {
+        case archive::extraction_outcome::complete:
+            return "complete";
+        case archive::extraction_outcome::no_archive_end:
+            return "no archive tail found";
+        case archive::extraction_outcome::read_failed:
+            return "a chunk cannot be read (its length reaches before the start of the file or past its end) at offset " +
+                   std::to_string(r.offset);
+        case archive::extraction_outcome::digest_mismatch:
+            return "digest mismatch in the chunk ending at offset " + std::to_string(r.offset);
+        case archive::extraction_outcome::extract_failed:
+            return "cannot extract " + r.path + ": " + r.error;
+    }
+    return "unknown";
+}
+
+struct walk {
+    archive::extraction_result result;
+    bool complete = false;
+    std::vector<archive::entry_event> events;
+};
+
+// The bootstrapper's walk over the installer at `path`, writing files
+// through `output` into `directory` (ending with a separator).
+walk run_walk(const std::string& path, archive::output_sink& output, const std::string& directory, const streams& io,
+              const std::function<void(const archive::entry_event&)>& each = {}) {
+    archive::stdio_input input;
+    open_input(input, path);
+    walk w;
+    archive::entry_table entries;
+    std::unique_ptr<progress_line> progress;
+    archive::extraction_context context{
+        input,
+        output,
+        [](const std::string&, const std::string&) {},  // the outcome is described instead
+        entries,
+        w.complete,
+        directory,
+        [&](const archive::entry_event& e) {
+            w.events.push_back(e);
+            if (each) each(e);
+        },
+        [&](std::uint64_t done, std::uint64_t total) {
+            if (!progress) progress = std::make_unique<progress_line>(io, "reading", total);
+            progress->update(done);
+            if (done == total) progress.reset();
+        }};
+    w.result = archive::extract_entries(path, context);
+    return w;
+}
+
+}  // namespace
+
+int build(const std::string& stub_path, const std::string& out_path, const std::vector<build_entry>& entries,
+          const streams& io) {
+    const std::string temp_path = out_path + ".chunkpack-partial";
+    std::FILE* out = nullptr;
+    try {
+        archive::stdio_input stub;
+        open_input(stub, stub_path);
+        std::uint64_t stub_size = size_of(stub, stub_path);
+        check_pe(stub, stub_size, stub_path);
+        if (holds_tail_chunk(stub, stub_size)) refuse(stub_path + " already holds an archive tail");
+
+        std::vector<std::unique_ptr<archive::stdio_input>> sources;
+        std::vector<archive::installer_entry> packed;
+        std::set<std::string> keys;
+        std::uint64_t total = stub_size + 20 + fs::path(stub_path).filename().string().size() + 20 + 2 * (4 + 20) +
+                              archive::tail_marker.size() + 20;
+        for (const auto& e : entries) {
+            if (!keys.insert(e.key).second)
+                std::fprintf(io.err, "chunkpack: warning: key \"%s\" is given more than once; the first one wins\n",
+                             printable(e.key).c_str());
+            if (!e.is_file) {
+                if (e.key == "source" || e.key == "commandline")
+                    std::fprintf(io.err, "chunkpack: warning: the bootstrapper sets \"%s\" itself and ignores this value\n",
+                                 e.key.c_str());
+                if (e.value.size() > archive::max_chunk_length) refuse("the value of \"" + e.key + "\" is too long");
+                packed.push_back(archive::installer_entry::make_value(e.key, e.value));
+                total += e.value.size() + e.key.size() + 5 + 3 * 20;
+                continue;
+            }
+            std::string name = fs::path(e.value).filename().string();
+            if (!archive::is_bare_file_name(name))
+                refuse("the file name \"" + printable(name) + "\" of " + e.value +
+                       " would be refused by the bootstrapper (it must be a bare name, not a device name)");
+            auto source = std::make_unique<archive::stdio_input>();
+            open_input(*source, e.value);
+            std::uint64_t size = size_of(*source, e.value);
+            if (size > archive::max_chunk_length)
+                refuse(e.value + " is " + std::to_string(size) + " bytes; a file must stay below 2 GiB");
+            packed.push_back(archive::installer_entry::make_file(e.key, name, *source));
+            sources.push_back(std::move(source));
+            total += size + name.size() + e.key.size() + 4 + 4 * 20;
+        }
+        if (stub_size > archive::max_chunk_length)
+            refuse(stub_path + " is " + std::to_string(stub_size) + " bytes; the stub must stay below 2 GiB");
+        if (total > archive::max_archive_size)
+            refuse("the installer would be " + std::to_string(total) + " bytes; it must stay below 4 GiB");
+
+        out = std::fopen(temp_path.c_str(), "wb");
+        if (!out) refuse("cannot create " + temp_path + ": " + std::strerror(errno));
+        progress_line progress(io, "writing", total);
+        archive::chunk_writer writer([&](const char* data, std::size_t count) {
+            return std::fwrite(data, 1, count, out) == count;
+        });
+        writer.set_progress([&](std::uint64_t written) { progress.update(written); });
+        archive::write_installer(writer, stub, fs::path(stub_path).filename().string(), packed);
+        std::FILE* done = out;
+        out = nullptr;
+        if (std::fclose(done) != 0) refuse("writing " + temp_path + " failed: " + std::strerror(errno));
+        std::error_code ec;
+        fs::rename(temp_path, out_path, ec);
+        if (ec) refuse("cannot rename " + temp_path + " to " + out_path + ": " + ec.message());
+        return exit_ok;
+    } catch (const refusal& r) {
+        std::fprintf(io.err, "chunkpack: %s\n", r.message.c_str());
+    } catch (const archive::pack_error& e) {
+        std::fprintf(io.err, "chunkpack: %s\n", e.message());
+    }
+    if (out) std::fclose(out);
+    std::remove(temp_path.c_str());
+    return exit_refused;
+}
+
+int list(const std::string& installer_path, const streams& io) {
+    try {
+        null_output output;
+        walk w = run_walk(installer_path, output, "", io, [&](const archive::entry_event& e) {
+            switch (e.kind) {
+                case archive::entry_event::type::tail:
+                    std::fprintf(io.out, "%-6s %-40s digest ok\n", "tail", "");
+                    break;
+                case archive::entry_event::type::value:
+                    std::fprintf(io.out, "%-6s %-40s digest ok\n", "value",
+                                 ("\"" + printable(e.key) + "\" = \"" + printable(e.value) + "\"").c_str());
+                    break;
+                case archive::entry_event::type::file:
+                    std::fprintf(io.out, "%-6s %-40s digest ok\n", "file",
+                                 ("\"" + printable(e.key) + "\" = " + printable(e.value) + " (" +
+                                  std::to_string(e.size) + " bytes)")
+                                     .c_str());
+                    break;
+                case archive::entry_event::type::stub:
+                    std::fprintf(io.out, "%-6s %-40s digest ok\n", "stub", ("\"" + printable(e.key) + "\"").c_str());
+                    break;
+                case archive::entry_event::type::other:
+                    std::fprintf(io.out, "%-6s %-40s digest ok (unknown kind, ignored)\n", "other",
+                                 ("\"" + printable(e.kind_text) + "\" \"" + printable(e.key) + "\"").c_str());
+                    break;
+            }
+        });
+        if (w.result.outcome != archive::extraction_outcome::complete)
+            std::fprintf(io.out, "stopped: %s\n", describe(w.result).c_str());
+        bool complete = w.complete && w.result.outcome == archive::extraction_outcome::complete;
+        std::fprintf(io.out, "archive complete: %s\n", complete ? "yes" : "no");
+        return complete ? exit_ok : exit_failed;
+    } catch (const refusal& r) {
+        std::fprintf(io.err, "chunkpack: %s\n", r.message.c_str());
+        return exit_failed;
+    }
+}
+
+int verify(const std::string& installer_path, const streams& io) {
+    try {
+        null_output output;
+        walk w = run_walk(installer_path, output, "", io);
+        if (w.result.outcome != archive::extraction_outcome::complete) {
+            std::fprintf(io.err, "chunkpack: %s: %s\n", installer_path.c_str(), describe(w.result).c_str());
+            return exit_failed;
+        }
+        if (!w.complete) {
+            std::fprintf(io.err, "chunkpack: %s: the first chunk read is not the tail chunk\n", installer_path.c_str());
+            return exit_failed;
+        }
+        std::fprintf(io.out, "%s: ok, %zu entries, archive complete\n", installer_path.c_str(), w.events.size());
+        return exit_ok;
+    } catch (const refusal& r) {
+        std::fprintf(io.err, "chunkpack: %s\n", r.message.c_str());
+        return exit_failed;
+    }
+}
+
+int extract(const std::string& installer_path, const std::string& directory, const streams& io) {
+    try {
+        std::error_code ec;
+        fs::create_directories(directory, ec);
+        if (!fs::is_directory(directory, ec)) refuse("cannot create the directory " + directory);
+        std::string prefix = directory;
+#if defined(_WIN32)
+        if (prefix.empty() || (prefix.back() != '\\' && prefix.back() != '/')) prefix += '\\';
+#else
+        if (prefix.empty() || prefix.back() != '/') prefix += '/';
+#endif
+        archive::stdio_output output;
+        walk w = run_walk(installer_path, output, prefix, io, [&](const archive::entry_event& e) {
+            if (e.kind == archive::entry_event::type::value)
+                std::fprintf(io.out, "value \"%s\" = \"%s\"\n", printable(e.key).c_str(), printable(e.value).c_str());
+            else if (e.kind == archive::entry_event::type::file)
+                std::fprintf(io.out, "file  \"%s\" -> %s%s (%llu bytes)\n", printable(e.key).c_str(), prefix.c_str(),
+                             printable(e.value).c_str(), static_cast<unsigned long long>(e.size));
+        });
+        if (w.result.outcome != archive::extraction_outcome::complete || !w.complete) {
+            std::fprintf(io.err, "chunkpack: %s: %s\n", installer_path.c_str(),
+                         w.complete || w.result.outcome != archive::extraction_outcome::complete
+                             ? describe(w.result).c_str()
+                             : "the first chunk read is not the tail chunk");
+            return exit_failed;
+        }
+        return exit_ok;
+    } catch (const refusal& r) {
+        std::fprintf(io.err, "chunkpack: %s\n", r.message.c_str());
+        return exit_failed;
+    }
+}
+
+}  // namespace chunkpack

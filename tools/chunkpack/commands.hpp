@@ -1,0 +1,52 @@
+// The packer's subcommands, callable without the command-line front end.
+// Each returns the process's exit code and writes its messages to the given
+// streams.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace chunkpack {
+
+// Exit codes.
+inline constexpr int exit_ok = 0;
+inline constexpr int exit_failed = 1;   // verification or extraction failed
+inline constexpr int exit_refused = 2;  // bad arguments or inputs; nothing written
+
+struct build_entry {
+    bool is_file = false;
+    std::string key;
+    std::string value;  // the value, or the path of the file
+};
+
+struct streams {
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+    // Progress lines on `err` for large inputs.
+    bool progress = false;
+};
+
+// Writes `out_path` as the stub's bytes (the image chunk), the stub entry,
+// the entries so that they are read back in the given order, and the tail.
+// Refuses (exit_refused, one-line message, no output left behind) a stub that
+// is not a PE executable or already holds an archive tail, an input that
+// cannot be read, a file name extraction would refuse, a chunk of 2 GiB or
+// more, an installer of 4 GiB or more.
+int build(const std::string& stub_path, const std::string& out_path, const std::vector<build_entry>& entries,
+          const streams& io);
+
+// Prints the entries in reading order with their digest status, then
+// whether the archive is complete. exit_ok when it is.
+int list(const std::string& installer_path, const streams& io);
+
+// exit_ok when the tail is found and every chunk extraction reads matches
+// its digest (and every file name would be accepted); exit_failed with the
+// reason and the offset otherwise.
+int verify(const std::string& installer_path, const streams& io);
+
+// Writes the file entries into `directory` (created if missing) and prints
+// the value entries, with extraction's refusals.
+int extract(const std::string& installer_path, const std::string& directory, const streams& io);
+
+}  // namespace chunkpack
