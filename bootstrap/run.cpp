@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-#include "archive/extract.hpp"
+#include "archive/win32_extract.hpp"
 #include "archive/process_state.hpp"
 #include "bootstrap/command_line.hpp"
 #include "bootstrap/command_line_win32.hpp"
