@@ -12,7 +12,7 @@
 #include "archive/process_state.hpp"
 #include "bootstrap/command_line.hpp"
 #include "bootstrap/command_line_win32.hpp"
-#include "bootstrap/language.hpp"
+#include "bootstrap/installer_language_win32.hpp"
 #include "config/config.hpp"
 #include "corvid/exception.hpp"
 #include "corvid/handle.hpp"
