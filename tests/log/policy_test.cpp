@@ -89,28 +89,6 @@ TEST(LogRotation, ThreeGenerationsFillUpThenShift) {
     EXPECT_EQ(fs.files.size(), 4u);  // current and three generations, nothing else
 }
 
-TEST(LogRotation, OneGenerationIsReplacedAndZeroKeepNone) {
-    file_set fs;
-    ASSERT_TRUE(rotate(fs, 1, "a"));
-    ASSERT_TRUE(rotate(fs, 1, "b"));
-    EXPECT_EQ(fs.files[gen(1)], "b");
-    EXPECT_EQ(fs.files.count(gen(2)), 0u);
-
-    file_set none;
-    ASSERT_TRUE(rotate(none, 0, "a"));
-    EXPECT_EQ(none.calls, 0);
-    EXPECT_EQ(none.files.size(), 1u);
-}
-
-TEST(LogRotation, AMissingLowGenerationIsFilledFirst) {
-    file_set fs;
-    fs.files[gen(2)] = "old2";
-    ASSERT_TRUE(rotate(fs, 3, "new"));
-    EXPECT_EQ(fs.files[gen(1)], "new");
-    EXPECT_EQ(fs.files[gen(2)], "old2");
-    EXPECT_EQ(fs.files.count(gen(3)), 0u);
-}
-
 TEST(LogRotation, GivesUpAfterOneShiftWhenTheNewestGenerationStaysBlocked) {
     file_set fs;
     fs.files = {{gen(1), "g1"}, {gen(2), "g2"}, {gen(3), "g3"}};
