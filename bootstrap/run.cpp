@@ -17,6 +17,7 @@
 #include "corvid/exception.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/lock.hpp"
+#include "corvid/log/file.hpp"
 #include "corvid/log/log.hpp"
 #include "corvid/message_box.hpp"
 #include "corvid/temp.hpp"
