@@ -37,6 +37,10 @@ int launch_and_wait(const std::string& payload, const std::string& parameters,
     SHELLEXECUTEINFOA record{};
     record.cbSize = sizeof(record);
     record.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // A silent run shows no window at all, so the shell is asked not to
+    // report a failed launch with a box of its own either: such a box would
+    // wait for a user that an unattended deployment does not have.
+    if (corvid::silent_mode()) record.fMask |= SEE_MASK_FLAG_NO_UI;
     record.hwnd = nullptr;
     record.lpVerb = "open";
     record.lpFile = payload.c_str();

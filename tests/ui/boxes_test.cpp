@@ -51,16 +51,20 @@ public:
         if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) ::TerminateProcess(process_.get(), 0xDEAD);
     }
 
-    // Waits for a dialog window with this caption, returns its text and presses OK.
+    // Waits for a visible dialog window with this caption, returns its text
+    // and presses OK (again, until the window is gone: a box found while it
+    // is still being set up may miss the first press).
     box answer(const std::string& caption, unsigned timeout_ms = 30000) {
         for (unsigned waited = 0; waited < timeout_ms; waited += 50) {
             HWND window = ::FindWindowA("#32770", caption.c_str());
-            if (window) {
+            if (window && ::IsWindowVisible(window)) {
+                ::Sleep(200);
                 char text[4096] = {};
                 ::GetDlgItemTextA(window, 0xFFFF, text, sizeof(text));
-                ::PostMessageA(window, WM_COMMAND, IDOK, 0);
-                // Wait for the window to go before looking for the next one.
-                for (int i = 0; i < 100 && ::IsWindow(window); ++i) ::Sleep(20);
+                for (int press = 0; press < 20 && ::IsWindow(window); ++press) {
+                    ::PostMessageA(window, WM_COMMAND, IDOK, 0);
+                    for (int i = 0; i < 25 && ::IsWindow(window); ++i) ::Sleep(20);
+                }
                 return box{caption, text};
             }
             if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) break;
@@ -169,6 +173,8 @@ TEST(Boxes, PayloadThatCannotBeSpawned) {
     installer_fixture f("ui_spawn");
     std::string installer = f.pack({{"executable32", "missing.exe"}});
     running run(f, installer, "");
+    // The shell reports the missing file in a box of its own first.
+    EXPECT_FALSE(run.answer("Error").text.empty());
     EXPECT_EQ(run.answer("ShellExecuteEx failed").text, "Unable to spawn process");
     EXPECT_EQ(run.exit_code(), 1u);
 }
