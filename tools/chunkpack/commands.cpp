@@ -193,7 +193,8 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
         std::uint64_t total = stub_size + 20 + fs::path(stub_path).filename().string().size() + 20 + 2 * (4 + 20) +
                               archive::tail_marker.size() + 20;
         for (const auto& e : entries) {
-            if (!keys.insert(e.key).second)
+            // An empty key of a file entry records nothing, so it cannot collide.
+            if ((!e.is_file || !e.key.empty()) && !keys.insert(e.key).second)
                 std::fprintf(io.err, "chunkpack: warning: key \"%s\" is given more than once; the first one wins\n",
                              printable(e.key).c_str());
             if (!e.is_file) {
