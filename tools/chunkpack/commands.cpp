@@ -71,7 +71,7 @@ void check_pe(archive::stdio_input& stub, std::uint64_t size, const std::string&
 bool holds_tail_chunk(archive::seekable_input& input, std::uint64_t size) {
     std::string pattern(archive::tail_marker);
     pattern += std::string("\x16\0\0\0", 4);
-    const auto& digest = archive::md5(archive::tail_marker).digest();
+    const archive::md5::digest_type digest = archive::md5(archive::tail_marker).digest();
     pattern.append(reinterpret_cast<const char*>(digest.data()), digest.size());
 
     std::string block(archive::max_read_block, '\0');
