@@ -20,14 +20,14 @@ exception_w::~exception_w() = default;
 
 void exception_w::fill() const noexcept {
     if (filled_) return;
-    // The narrow texts live in the base; filling them is a lazy cache of the
-    // wide ones, so it is done through a const-stripped view of this object.
-    auto* self = const_cast<exception_w*>(this);
     try {
-        self->set_type_path(unicode::to_narrow(wtype_path_, 0, false));
-        self->set_message(unicode::to_narrow(wmessage_, 0, false));
+        std::string type_path = unicode::to_narrow(wtype_path_, 0, false);
+        std::string message = unicode::to_narrow(wmessage_, 0, false);
+        narrow_type_path_ = std::move(type_path);
+        narrow_message_ = std::move(message);
     } catch (...) {
-        // The narrow forms stay as they are; wwhat() still has the full text.
+        // Out of memory or a failing system conversion: the narrow forms stay
+        // empty; wwhat() still carries the whole text.
     }
     filled_ = true;
 }
@@ -39,12 +39,12 @@ const char* exception_w::what() const noexcept {
 
 const char* exception_w::message() const noexcept {
     fill();
-    return exception::message();
+    return narrow_message_.c_str();
 }
 
 const char* exception_w::type_path() const noexcept {
     fill();
-    return exception::type_path();
+    return narrow_type_path_.c_str();
 }
 
 const wchar_t* exception_w::wwhat() const noexcept {

@@ -17,6 +17,11 @@ public:
     exception_w& operator=(const exception_w&) = default;
     ~exception_w() override;
 
+    // The narrow texts are the wide ones converted to the ANSI code page
+    // (code page 0, unmappable characters replaced by the default
+    // character), converted on the first call of any of these three and kept.
+    // These calls cannot throw (what() is noexcept in std::exception): should
+    // the conversion itself fail, the narrow texts stay empty.
     const char* what() const noexcept override;
     const char* message() const noexcept override;
     const char* type_path() const noexcept override;
@@ -33,6 +38,9 @@ private:
     std::wstring wmessage_;
     std::wstring wtype_path_;
     mutable bool filled_ = false;
+    // The filled narrow forms; the base's own message and type path stay empty.
+    mutable std::string narrow_message_;
+    mutable std::string narrow_type_path_;
 };
 
 }  // namespace corvid

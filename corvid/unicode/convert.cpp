@@ -1,5 +1,7 @@
 #include "corvid/unicode/convert.hpp"
 
+#include <climits>
+
 #include "corvid/win32.hpp"
 
 namespace corvid::unicode {
@@ -16,6 +18,8 @@ bool flags_allowed(std::uint32_t codepage) noexcept {
 
 std::wstring to_wide(const std::string& text, std::uint32_t codepage) {
     if (text.empty()) return std::wstring();
+    // The system call counts in int: a longer text cannot be passed whole.
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) throw out_of_memory("");
     // As many UTF-16 units as input bytes: no code page produces more units
     // than bytes, and a conversion that would is reported as out_of_memory.
     std::wstring buffer(text.size(), L'\0');
@@ -38,7 +42,10 @@ std::string to_narrow(const std::wstring& text, std::uint32_t codepage, bool str
     if (text.empty()) return std::string();
     CPINFO info{};
     if (!::GetCPInfo(codepage, &info)) throw invalid_codepage("");
-    std::string buffer(text.size() * info.MaxCharSize, '\0');
+    // A zero-sized output buffer would turn the call into a size query.
+    const std::size_t max_char = info.MaxCharSize != 0 ? info.MaxCharSize : 1;
+    if (text.size() > static_cast<std::size_t>(INT_MAX) / max_char) throw out_of_memory("");
+    std::string buffer(text.size() * max_char, '\0');
     BOOL used_default = FALSE;
     const bool report = flags_allowed(codepage);
     int count = ::WideCharToMultiByte(codepage, 0, text.data(), static_cast<int>(text.size()),

@@ -43,7 +43,24 @@ std::string environment_block(const std::map<std::string, std::string>& override
     return out;
 }
 
-std::string quote(const std::string& s) { return "\"" + s + "\""; }
+// Quotes one argument so that the C runtime's command-line parsing gives it
+// back unchanged: backslashes before a quote are doubled, quotes escaped.
+std::string quote(const std::string& s) {
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (char c : s) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') out.append(backslashes * 2 + 1, '\\');
+        else out.append(backslashes, '\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, '\\');
+    return out + "\"";
+}
 
 }  // namespace
 

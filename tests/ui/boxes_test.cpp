@@ -89,7 +89,7 @@ private:
     bool any_dialog_of_process() {
         std::pair<DWORD, bool> s{::GetProcessId(process_.get()), false};
         ::EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&s));
-        return s.found;
+        return s.second;
     }
     static BOOL CALLBACK find_dialog(HWND window, LPARAM param) {
         auto* s = reinterpret_cast<std::pair<DWORD, bool>*>(param);

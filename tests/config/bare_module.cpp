@@ -1,0 +1,2 @@
+// A module without a string table.
+int main() { return 0; }

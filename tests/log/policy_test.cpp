@@ -1,0 +1,112 @@
+#include "corvid/log/policy.hpp"
+
+#include <map>
+#include <set>
+
+#include <gtest/gtest.h>
+
+using namespace corvid::log;
+
+namespace {
+
+// A set of named files for the rotation policy; files named in `locked`
+// can be neither written, replaced nor renamed.
+class file_set : public rotation_operations {
+public:
+    std::map<std::string, std::string> files;
+    std::set<std::string> locked;
+    int calls = 0;
+
+    void remove(const std::string& path) override {
+        ++calls;
+        if (!locked.count(path)) files.erase(path);
+    }
+    bool copy_if_absent(const std::string& from, const std::string& to) override {
+        ++calls;
+        if (files.count(to) || locked.count(to) || !files.count(from)) return false;
+        files[to] = files[from];
+        return true;
+    }
+    bool move_replacing(const std::string& from, const std::string& to) override {
+        ++calls;
+        if (!files.count(from) || locked.count(from) || locked.count(to)) return false;
+        files[to] = files[from];
+        files.erase(from);
+        return true;
+    }
+};
+
+const std::string base = "C:\\Temp\\Keelson";
+const std::string current = base + ".log.txt";
+std::string gen(int n) { return base + "." + std::to_string(n) + ".log.txt"; }
+
+// Writes `content` as the current file and rotates it as a write would.
+bool rotate(file_set& fs, std::uint32_t generations, const std::string& content) {
+    fs.files[current] = content;
+    const bool empty_it = keep_generation(base, generations, fs);
+    if (empty_it) fs.files[current] = "";
+    return empty_it;
+}
+
+}  // namespace
+
+TEST(LogNames, DerivedFromTheBaseName) {
+    EXPECT_EQ(current_file_name(base), "C:\\Temp\\Keelson.log.txt");
+    EXPECT_EQ(generation_file_name(base, 1), "C:\\Temp\\Keelson.1.log.txt");
+    EXPECT_EQ(generation_file_name(base, 12), "C:\\Temp\\Keelson.12.log.txt");
+    EXPECT_EQ(file_lock_name(base), "log-C:_Temp_Keelson");
+    EXPECT_EQ(file_lock_name("plain"), "log-plain");
+}
+
+TEST(LogLine, PrefixAndBlock) {
+    const local_time t{2019, 8, 5, 14, 3, 7};
+    EXPECT_EQ(timestamp_prefix(t, 1), "2019/08/05 14:03:07    ");
+    EXPECT_EQ(timestamp_prefix(t, 3), "2019/08/05 14:03:07 !  ");
+    EXPECT_EQ(timestamp_prefix(local_time{987, 12, 31, 0, 0, 59}, 0), "0987/12/31 00:00:59 #  ");
+    EXPECT_EQ(line_block(timestamp_prefix(t, 1), ""), "2019/08/05 14:03:07    \r\n");
+    EXPECT_EQ(line_block("P ", "text"), "P text\r\n");
+
+    const std::string characters = "# +!>@";
+    for (int level = 0; level <= 5; ++level) EXPECT_EQ(level_character(level), characters[level]);
+    EXPECT_EQ(level_character(6), '?');
+    EXPECT_EQ(level_character(-1), '?');
+    EXPECT_EQ(timestamp_prefix(t, 99).size(), 23u);
+}
+
+TEST(LogRotation, ThreeGenerationsFillUpThenShift) {
+    file_set fs;
+    for (int n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(rotate(fs, 3, "c" + std::to_string(n)));
+        EXPECT_EQ(fs.files[gen(n)], "c" + std::to_string(n));
+    }
+    ASSERT_TRUE(rotate(fs, 3, "c4"));
+    EXPECT_EQ(fs.files[gen(1)], "c2");
+    EXPECT_EQ(fs.files[gen(2)], "c3");
+    EXPECT_EQ(fs.files[gen(3)], "c4");
+    ASSERT_TRUE(rotate(fs, 3, "c5"));
+    EXPECT_EQ(fs.files[gen(1)], "c3");
+    EXPECT_EQ(fs.files[gen(3)], "c5");
+    EXPECT_EQ(fs.files.size(), 4u);  // current and three generations, nothing else
+}
+
+TEST(LogRotation, GivesUpAfterOneShiftWhenTheNewestGenerationStaysBlocked) {
+    file_set fs;
+    fs.files = {{gen(1), "g1"}, {gen(2), "g2"}, {gen(3), "g3"}};
+    fs.locked.insert(gen(3));
+    EXPECT_FALSE(rotate(fs, 3, "current"));
+    EXPECT_EQ(fs.files[current], "current");  // kept, so the caller's line is not lost
+    EXPECT_EQ(fs.files[gen(1)], "g2");        // the one shift that was tried
+    EXPECT_EQ(fs.files[gen(3)], "g3");
+    EXPECT_LE(fs.calls, 8);
+
+    // The next rotation finds the slot the shift freed.
+    EXPECT_TRUE(rotate(fs, 3, "later"));
+    EXPECT_EQ(fs.files[gen(2)], "later");
+
+    file_set single;
+    single.files[gen(1)] = "kept";
+    single.locked.insert(gen(1));
+    EXPECT_FALSE(rotate(single, 1, "current"));
+    EXPECT_EQ(single.files[gen(1)], "kept");
+    EXPECT_LE(single.calls, 4);
+}

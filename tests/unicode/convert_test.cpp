@@ -1,0 +1,106 @@
+// Conversions against Wine's own code-page data, in a prefix whose ANSI code
+// page is 1252.
+#include "corvid/unicode/convert.hpp"
+
+#include <gtest/gtest.h>
+
+#include "corvid/win32.hpp"
+
+using namespace corvid::unicode;
+
+namespace {
+
+constexpr std::uint32_t no_such_codepage = 99999;
+
+class Convert : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(::GetACP(), 1252u) << "these cases expect a Western-European ANSI code page";
+    }
+};
+
+template <class Error, class F>
+std::string raised_type_path(F&& call) {
+    try {
+        call();
+    } catch (const Error& e) {
+        return e.type_path();
+    } catch (const std::exception& e) {
+        return std::string("other: ") + e.what();
+    }
+    return "nothing raised";
+}
+
+}  // namespace
+
+TEST_F(Convert, EmptyInputGivesEmptyOutputWhateverTheCodePage) {
+    EXPECT_EQ(to_wide(std::string(), no_such_codepage), L"");
+    EXPECT_EQ(to_narrow(std::wstring(), no_such_codepage, true), "");
+}
+
+TEST_F(Convert, AnsiRoundTripAndEmbeddedZeros) {
+    const std::string narrow("caf\xE9\0x\0", 7);
+    const std::wstring wide = to_wide(narrow, CP_ACP);
+    EXPECT_EQ(wide, std::wstring(L"caf\u00E9\0x\0", 7));
+    EXPECT_EQ(to_narrow(wide, CP_ACP, true), narrow);
+    EXPECT_EQ(to_narrow(wide, CP_UTF8, true), std::string("caf\xC3\xA9\0x\0", 8));
+}
+
+TEST_F(Convert, CharacterOutsideTheAnsiCodePageRaisesOnlyInStrictMode) {
+    const std::wstring text = L"a\u65E5b";  // a CJK ideograph between two letters
+    EXPECT_EQ(raised_type_path<unmappable_character>([&] { to_narrow(text, CP_ACP, true); }),
+              "unicode.unmappable_character");
+    EXPECT_EQ(to_narrow(text, CP_ACP, false), "a?b");
+}
+
+TEST_F(Convert, Utf8NeverRaisesInEitherDirection) {
+    // Lone surrogates and a CJK text: replaced or encoded, never reported.
+    EXPECT_EQ(to_narrow(L"\u65E5\u672C", CP_UTF8, true), "\xE6\x97\xA5\xE6\x9C\xAC");
+    EXPECT_EQ(to_narrow(std::wstring(L"\xD800x"), CP_UTF8, true), "\xEF\xBF\xBDx");
+    // A surrogate pair needs four bytes for two units: the buffer holds it.
+    EXPECT_EQ(to_narrow(std::wstring(L"\xD83D\xDE00"), CP_UTF8, true), "\xF0\x9F\x98\x80");
+    // Invalid UTF-8 is decoded with replacement characters.
+    const std::wstring wide = to_wide("a\xFF\xC3", CP_UTF8);
+    EXPECT_EQ(wide.front(), L'a');
+    EXPECT_NE(wide.find(L'\xFFFD'), std::wstring::npos);
+    EXPECT_EQ(to_wide("\xE6\x97\xA5", CP_UTF8), L"\u65E5");
+}
+
+TEST_F(Convert, InvalidSequenceOfAnExplicitDoubleByteCodePageRaises) {
+    // 0x82 is a lead byte in 932; at the end of the text it has no trail byte.
+    EXPECT_EQ(raised_type_path<unmappable_character>([] { to_wide("ab\x82", 932); }),
+              "unicode.unmappable_character");
+    EXPECT_EQ(to_wide("\x93\xFA\x96\x7B", 932), L"\u65E5\u672C");
+    EXPECT_EQ(to_narrow(L"\u65E5\u672C", 932, true), "\x93\xFA\x96\x7B");
+}
+
+TEST_F(Convert, CodePageThatDoesNotExistRaisesInvalidCodepageBothWays) {
+    EXPECT_EQ(raised_type_path<invalid_codepage>([] { to_wide("a", no_such_codepage); }),
+              "unicode.invalid_codepage");
+    EXPECT_EQ(raised_type_path<invalid_codepage>([] { to_narrow(L"a", no_such_codepage, false); }),
+              "unicode.invalid_codepage");
+}
+
+TEST(ConvertErrors, FormATreeUnderGenericWithEmptyMessages) {
+    try {
+        to_wide("a", no_such_codepage);
+        FAIL() << "nothing raised";
+    } catch (const generic& e) {
+        EXPECT_STREQ(e.what(), "unicode.invalid_codepage[]");
+        generic copy(e);  // copyable through the catch-all
+        EXPECT_STREQ(copy.message(), "");
+    }
+    EXPECT_STREQ(out_of_memory("").what(), "unicode.out_of_memory[]");
+    EXPECT_STREQ(generic("").what(), "unicode[]");
+    const corvid::exception& base = unmappable_character("");
+    EXPECT_STREQ(base.type_path(), "unicode.unmappable_character");
+}
+
+TEST(FlagsAllowed, FalseExactlyForTheRestrictedCodePages) {
+    for (std::uint32_t cp : {42u, 50221u, 50222u, 50225u, 50227u, 50229u, 52936u, 54936u, 57002u,
+                             57006u, 57011u, 65000u, 65001u})
+        EXPECT_FALSE(flags_allowed(cp)) << cp;
+    for (std::uint32_t cp : {0u, 41u, 43u, 932u, 1252u, 50220u, 50226u, 50228u, 57001u, 57012u,
+                             65002u, 0xFFFFFFFFu})
+        EXPECT_TRUE(flags_allowed(cp)) << cp;
+}
