@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 
@@ -77,8 +78,8 @@ struct sample {
 };
 
 sample& sample_of(std::size_t trailer) {
-    static sample samples[2];
-    sample& s = samples[trailer > 65536 ? 1 : 0];
+    static std::map<std::size_t, sample> samples;
+    sample& s = samples[trailer];
     if (s.fd >= 0) return s;
 
     std::mt19937_64 random(trailer);
