@@ -8,7 +8,8 @@ objdump=$1 windres=$2 exe=$3
 status=0
 fail() { echo "FAIL $exe: $*"; status=1; }
 
-"$objdump" -p "$exe" | grep -Eq '^Subsystem[[:space:]]+00000002' || fail "not a GUI-subsystem program"
+headers=$("$objdump" -p "$exe") || fail "objdump cannot read the headers"
+grep -Eq '^Subsystem[[:space:]]+00000002' <<<"$headers" || fail "not a GUI-subsystem program"
 
 resources=$("$windres" --input-format=coff --output-format=rc -i "$exe" 2>/dev/null) \
   || resources=$("$windres" -i "$exe" -O rc 2>/dev/null) || fail "windres cannot read the resources"
