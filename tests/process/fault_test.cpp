@@ -30,6 +30,15 @@ const std::vector<std::pair<std::string, std::string>> values = {{"msilog", "ON"
 
 bool is_log(const std::string& name) { return name.rfind("Keelson", 0) == 0 || name == "KAVRO_msi.log.txt"; }
 
+// Launch lines ("File: " and the payload's path) in the bootstrapper's log:
+// one for each run that went as far as starting its payload.
+int launches_logged(const installer_fixture& f) {
+    std::string log = process_test::read_all(f.temp() + "Keelson.log.txt");
+    int n = 0;
+    for (std::string::size_type at = log.find("File: "); at != std::string::npos; at = log.find("File: ", at + 1)) ++n;
+    return n;
+}
+
 void expect_only_logs(const std::vector<std::string>& names) {
     for (const std::string& name : names)
         EXPECT_TRUE(is_log(name) || name == "probe-report.txt") << "left in the temp directory: " << name;
@@ -97,24 +106,24 @@ std::string unix_path(const std::string& path) {
     return result;
 }
 
-// Runs the installer with "/s" in a process whose files cannot grow beyond
+// Runs the installer with "/s" in processes whose files cannot grow beyond
 // `limit_kib` KiB, as on a disk that fills up: bash sets the limit (writes
-// beyond it fail instead of raising a signal) and starts it under Wine. Wine
-// gives no handle for a Unix process, so bash writes the exit status (the
-// low 8 bits of the exit code) to a file that is awaited. -1 when none came.
+// beyond it fail instead of raising a signal) and starts the installer under
+// Wine through with_temp, which gives it the private temporary directory.
+// Wine gives no handle for a Unix process, so bash writes the exit status
+// (the low 8 bits of the exit code) to a file that is awaited. -1 when none
+// came.
 int run_with_file_size_limit(installer_fixture& f, const std::string& installer, unsigned limit_kib) {
-    const std::string unix_status = unix_path(f.work()) + "/status.txt";
-    const std::string work_status = f.work() + "status.txt";
-    std::string command = "Z:\\bin\\bash -c \"trap '' XFSZ; ulimit -f " + std::to_string(limit_kib) +
-                          "; wine '" + unix_path(installer) + "' /s; echo $? > '" + unix_status + "'\"";
-    std::string temp = f.temp().substr(0, f.temp().size() - 1);
+    const std::string status_file = f.work() + "status.txt";
+    const std::string temp = f.temp().substr(0, f.temp().size() - 1);
+    std::string command = "Z:\\bin\\bash -c \"trap '' XFSZ; ulimit -f " + std::to_string(limit_kib) + "; wine '" +
+                          unix_path(process_test::bin_dir() + "with_temp.exe") + "' '" + temp + "' '" + installer +
+                          "' /s; echo $? > '" + unix_path(f.work()) + "/status.txt'\"";
     std::string block;
     char* inherited = ::GetEnvironmentStringsA();
-    for (const char* p = inherited; *p; p += std::strlen(p) + 1)
-        if (_strnicmp(p, "TEMP=", 5) != 0 && _strnicmp(p, "TMP=", 4) != 0) block += std::string(p) + '\0';
+    for (const char* p = inherited; *p; p += std::strlen(p) + 1) block += std::string(p) + '\0';
     ::FreeEnvironmentStringsA(inherited);
-    block += "TEMP=" + temp + '\0' + "TMP=" + temp + '\0' + "PROBE_REPORT=" + f.report_path() + '\0' +
-             "PROBE_EXIT=" + std::to_string(probe_exit) + '\0' + '\0';
+    block += "PROBE_REPORT=" + f.report_path() + '\0' + "PROBE_EXIT=" + std::to_string(probe_exit) + '\0' + '\0';
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -124,9 +133,9 @@ int run_with_file_size_limit(installer_fixture& f, const std::string& installer,
     if (process.hProcess) ::CloseHandle(process.hProcess);
     if (process.hThread) ::CloseHandle(process.hThread);
     for (int waited = 0; waited < 60000; waited += 50) {
-        std::string status = process_test::read_all(work_status);
+        std::string status = process_test::read_all(status_file);
         if (!status.empty() && status.back() == '\n') {
-            ::DeleteFileA(work_status.c_str());
+            ::DeleteFileA(status_file.c_str());
             return std::atoi(status.c_str());
         }
         ::Sleep(50);
@@ -160,6 +169,7 @@ TEST(Fault, PayloadFileLockedByAnotherProcessEndsWithOne) {
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exit_code, 1u);
         EXPECT_TRUE(f.report().empty()) << "the payload started";
+        EXPECT_EQ(launches_logged(f), 0) << "the run went on to a launch";
         // Nothing was written beside the locked file.
         for (const std::string& dir : prepared.paths())
             EXPECT_EQ(names_in(dir), std::vector<std::string>{"probe.exe"}) << dir;
@@ -179,8 +189,13 @@ TEST(Fault, DiskFullDuringExtractionEndsWithOneAndRemovesTheWorkingDirectory) {
     EXPECT_FALSE(f.report().empty()) << "the payload did not run without the limit";
     ::DeleteFileA(f.report_path().c_str());
 
+    ASSERT_EQ(launches_logged(f), 1);
+
+    // Extraction itself fails: the run never goes on to launch the partial
+    // file (which would fail to start, too, with the same exit code).
     EXPECT_EQ(run_with_file_size_limit(f, installer, limit_kib), 1);
     EXPECT_TRUE(f.report().empty()) << "the payload started";
+    EXPECT_EQ(launches_logged(f), 1) << "the run went on to launch a partial payload";
     expect_only_logs(f.temp_entries());
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "corvid/temp.hpp"
 #include "corvid/win32.hpp"
 #include "tests/process/harness.hpp"
 
@@ -92,4 +93,17 @@ TEST(Planting, LibrariesBesideTheInstallerAreNeverLoaded) {
     EXPECT_TRUE(unguarded.finished);
     EXPECT_NE(process_test::read_all(marker).find(folder + "ole32.dll"), std::string::npos)
         << "the control run did not load the planted library: the test cannot tell";
+
+    // The crashed run's files are released a moment after it has ended; its
+    // working directory stays behind, as after any crash.
+    for (int i = 0; i < 100; ++i) {
+        bool left = false;
+        for (const std::string& file : {control, folder + "ole32.dll"})
+            if (::GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES && !::DeleteFileA(file.c_str()))
+                left = true;
+        if (!left) break;
+        ::Sleep(50);
+    }
+    for (const std::string& name : f.temp_entries())
+        if (name.rfind("ZELT", 0) == 0) corvid::remove_directory_tree(f.temp() + name);
 }
