@@ -3,12 +3,56 @@
 #include <algorithm>
 
 #include "corvid/error_text.hpp"
+#include "corvid/unicode/convert.hpp"
 
 namespace archive {
 
+namespace {
+
+// The narrow functions take paths below 260 characters only. A longer full
+// path (a bootstrapper started from deep inside a folder tree) is converted
+// from the ANSI code page and given the extended-length prefix, under which
+// the wide functions take paths of any length. The last error is that of the
+// call made, or ERROR_INVALID_NAME for text that does not convert.
+std::wstring extended_path(const std::string& path) {
+    std::wstring wide = corvid::unicode::to_wide(path, 0);
+    for (wchar_t& c : wide)
+        if (c == L'/') c = L'\\';
+    if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+    if (wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
+    if (wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\') return L"\\\\?\\" + wide;
+    return wide;
+}
+
+HANDLE create_file(const std::string& path, DWORD access, DWORD disposition) {
+    const DWORD share = FILE_SHARE_READ, flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+    if (path.size() < MAX_PATH) return ::CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+    std::wstring wide;
+    try {
+        wide = extended_path(path);
+    } catch (const std::exception&) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    return ::CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+void delete_file(const std::string& path) {
+    if (path.size() < MAX_PATH) {
+        ::DeleteFileA(path.c_str());
+        return;
+    }
+    try {
+        ::DeleteFileW(extended_path(path).c_str());
+    } catch (const std::exception&) {
+        // Not convertible: it could not have been created either.
+    }
+}
+
+}  // namespace
+
 bool win32_input::open(const std::string& path) {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE h = create_file(path, GENERIC_READ, OPEN_EXISTING);
     if (h == INVALID_HANDLE_VALUE) {
         error_ = ::GetLastError();
         return false;
@@ -59,8 +103,7 @@ std::string win32_input::failure_text() {
 bool win32_output::create(const std::string& path) {
     file_.reset();
     path_.clear();
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE h = create_file(path, GENERIC_WRITE, CREATE_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) {
         error_ = ::GetLastError();
         return false;
@@ -100,7 +143,7 @@ bool win32_output::close() {
 
 void win32_output::remove() {
     file_.reset();
-    if (!path_.empty()) ::DeleteFileA(path_.c_str());
+    if (!path_.empty()) delete_file(path_);
     path_.clear();
 }
 

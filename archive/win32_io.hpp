@@ -1,5 +1,7 @@
 // Win32 backends of the archive's input and output: the archive file and
-// the extracted files, opened the way the bootstrapper opens them.
+// the extracted files, opened the way the bootstrapper opens them. Paths of
+// 260 characters or more are opened through the wide functions with the
+// extended-length prefix, so that an archive deep in a folder tree is read.
 #pragma once
 
 #include <string>

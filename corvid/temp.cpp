@@ -1,15 +1,61 @@
 #include "corvid/temp.hpp"
 
 #include "corvid/handle.hpp"
+#include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
 
 namespace corvid {
+
+namespace {
+
+// Whether narrow text in the ANSI code page names exactly the wide path: a
+// character that the code page cannot represent comes back as a substitute.
+bool names_exactly(const std::string& narrow, const std::wstring& wide) {
+    try {
+        return unicode::to_wide(narrow, 0) == wide;
+    } catch (const unicode::generic&) {
+        return false;
+    }
+}
+
+// The short (8.3) form of a directory path as narrow text, when the system
+// has one that the ANSI code page represents exactly; empty otherwise.
+std::string representable_short_form(const std::wstring& wide) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    DWORD count = ::GetShortPathNameW(wide.c_str(), buffer.data(), MAX_PATH);
+    if (count == 0 || count >= MAX_PATH) return std::string();
+    buffer.resize(count);
+    std::string narrow;
+    try {
+        narrow = unicode::to_narrow(buffer, 0, true);
+    } catch (const unicode::generic&) {
+        return std::string();
+    }
+    if (narrow.size() >= MAX_PATH || !names_exactly(narrow, buffer)) return std::string();
+    return narrow;
+}
+
+}  // namespace
 
 std::string get_temp_path() {
     char buffer[MAX_PATH];
     DWORD count = ::GetTempPathA(MAX_PATH, buffer);
     if (count == 0 || count > MAX_PATH) return std::string();
-    return std::string(buffer, count);
+    std::string narrow(buffer, count);
+
+    // A temporary directory under a user name that the ANSI code page cannot
+    // represent (Cyrillic on a Western system) comes back with substitutes,
+    // and every narrow path built on it would name nothing. Its short form
+    // consists of characters the code page has, where the volume keeps one.
+    wchar_t wide_buffer[MAX_PATH + 1];
+    DWORD wide_count = ::GetTempPathW(MAX_PATH + 1, wide_buffer);
+    if (wide_count == 0 || wide_count > MAX_PATH) return narrow;
+    std::wstring wide(wide_buffer, wide_count);
+    if (names_exactly(narrow, wide)) return narrow;
+    std::string short_form = representable_short_form(wide);
+    if (short_form.empty()) return narrow;
+    if (short_form.back() != '\\') short_form += '\\';
+    return short_form;
 }
 
 namespace {

@@ -7,7 +7,10 @@ namespace corvid {
 
 // The temporary directory as narrow text (ANSI code page) with the trailing
 // backslash the system gives it, or the empty text when the system gives no
-// path or one that does not fit 260 characters. Never fails otherwise.
+// path or one that does not fit 260 characters. When the ANSI form does not
+// name the directory exactly (a character the code page lacks), the
+// directory's short (8.3) form is given instead, if it has one that the code
+// page represents; otherwise the ANSI form as it is. Never fails otherwise.
 std::string get_temp_path();
 
 // Deletes the directory's files and subdirectories and then the directory

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "corvid/handle.hpp"
+#include "corvid/unicode/convert.hpp"
 #include "tests/support/scratch_dir.hpp"
 
 using test_support::exists;
@@ -41,6 +45,74 @@ TEST(TempPath, EmptyWhenThePathDoesNotFit260Characters) {
     std::string result = corvid::get_temp_path();
     ::SetEnvironmentVariableA("TMP", n ? old_temp : nullptr);
     EXPECT_EQ(result, "");
+}
+
+namespace {
+
+// TMP and TEMP set for the duration of a test, restored afterwards.
+class temp_variables {
+public:
+    explicit temp_variables(const std::wstring& value) {
+        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+            wchar_t old[32768];
+            DWORD n = ::GetEnvironmentVariableW(name, old, 32768);
+            saved_.emplace_back(name, n ? std::optional<std::wstring>(std::wstring(old, n)) : std::nullopt);
+            ::SetEnvironmentVariableW(name, value.c_str());
+        }
+    }
+    ~temp_variables() {
+        for (const auto& [name, value] : saved_) ::SetEnvironmentVariableW(name, value ? value->c_str() : nullptr);
+    }
+
+private:
+    std::vector<std::pair<const wchar_t*, std::optional<std::wstring>>> saved_;
+};
+
+std::wstring long_form(const std::wstring& path) {
+    wchar_t buffer[MAX_PATH * 2];
+    DWORD n = ::GetLongPathNameW(path.c_str(), buffer, MAX_PATH * 2);
+    return n && n < MAX_PATH * 2 ? std::wstring(buffer, n) : std::wstring();
+}
+
+}  // namespace
+
+TEST(TempPath, DirectoryTheCodePageCannotNameIsGivenInItsShortForm) {
+    ASSERT_EQ(::GetACP(), 1252u) << "the test needs a Western ANSI code page";
+    scratch_dir scratch("cyrtemp");
+    // "Пользователь": not representable in a Western code page.
+    const std::wstring name = L"\x041F\x043E\x043B\x044C\x0437\x043E\x0432\x0430\x0442\x0435\x043B\x044C";
+    std::wstring dir = corvid::unicode::to_wide(scratch.path(), 0) + name + L"\\";
+    ASSERT_TRUE(::CreateDirectoryW(dir.c_str(), nullptr));
+    std::string result;
+    {
+        temp_variables redirected(dir);
+        result = corvid::get_temp_path();
+    }
+    ASSERT_FALSE(result.empty());
+    EXPECT_EQ(result.back(), '\\');
+    EXPECT_EQ(result.find('?'), std::string::npos) << result;
+    // The narrow text names the very directory: a file made through it is
+    // found under the wide name.
+    ASSERT_TRUE(write_file(result + "probe.txt", "x"));
+    EXPECT_EQ(::GetFileAttributesW((dir + L"probe.txt").c_str()) != INVALID_FILE_ATTRIBUTES, true);
+    EXPECT_EQ(long_form(corvid::unicode::to_wide(result, 0)), dir);
+    ::DeleteFileW((dir + L"probe.txt").c_str());
+    ::RemoveDirectoryW(dir.c_str());
+}
+
+TEST(TempPath, RepresentableDirectoryKeepsItsLongForm) {
+    ASSERT_EQ(::GetACP(), 1252u) << "the test needs a Western ANSI code page";
+    scratch_dir scratch("latintemp");
+    // "Café Ünïcode": blanks and characters the Western code page has.
+    std::string dir = scratch.path() + "Caf\xE9 \xDCn\xEFcode\\";
+    ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
+    std::string result;
+    {
+        temp_variables redirected(corvid::unicode::to_wide(dir, 0));
+        result = corvid::get_temp_path();
+    }
+    EXPECT_EQ(result, dir);
+    ::RemoveDirectoryA(dir.c_str());
 }
 
 TEST(RemoveDirectoryTree, RemovesTreeWithOrWithoutSeparator) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check-pe.sh OBJDUMP MACHINE DIR
 # Checks every .exe in DIR: the machine type (i386 or x86-64), ASLR and DEP
-# flags (and high-entropy ASLR on x86-64), and that every imported DLL is a
+# flags (and high-entropy ASLR on x86-64), base relocations present (so that
+# ASLR can move the image), and that every imported DLL is a
 # Windows system DLL: no toolchain runtime (libgcc, libstdc++, winpthread) and
 # nothing that could be planted next to a downloaded installer.
 set -uo pipefail
@@ -20,6 +21,12 @@ for exe in "$dir"/*.exe; do
   flags=$((16#$dll_chars))
   (( flags & 0x40 )) || { echo "FAIL $exe: no DYNAMIC_BASE (ASLR)"; status=1; }
   (( flags & 0x100 )) || { echo "FAIL $exe: no NX_COMPAT (DEP)"; status=1; }
+  # DYNAMIC_BASE is only a request: without relocations the loader cannot
+  # move the image, and it stays at its preferred address.
+  reloc_size=$(awk '/Base Relocation Directory/ {print $3; exit}' <<<"$dump")
+  if [ -z "$reloc_size" ] || (( 16#$reloc_size == 0 )) || grep -q 'relocations stripped' <<<"$dump"; then
+    echo "FAIL $exe: no base relocations, so ASLR cannot move it"; status=1
+  fi
   if [ "$machine" = x86-64 ]; then
     (( flags & 0x20 )) || { echo "FAIL $exe: no HIGH_ENTROPY_VA"; status=1; }
   fi

@@ -1,6 +1,7 @@
 #include "tests/process/harness.hpp"
 
 #include <algorithm>
+#include <cwctype>
 #include <stdexcept>
 
 #include "corvid/handle.hpp"
@@ -43,6 +44,32 @@ std::string environment_block(const std::map<std::string, std::string>& override
     return out;
 }
 
+std::wstring environment_block_w(const std::map<std::wstring, std::wstring>& overrides) {
+    std::map<std::wstring, std::pair<std::wstring, std::wstring>> vars;  // UPPER -> (name, value)
+    auto upper = [](std::wstring s) {
+        for (wchar_t& c : s) c = static_cast<wchar_t>(::towupper(c));
+        return s;
+    };
+    wchar_t* block = ::GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p; p += std::char_traits<wchar_t>::length(p) + 1) {
+        std::wstring entry(p);
+        std::wstring::size_type eq = entry.find(L'=', 1);
+        if (eq == std::wstring::npos) continue;
+        vars[upper(entry.substr(0, eq))] = {entry.substr(0, eq), entry.substr(eq + 1)};
+    }
+    ::FreeEnvironmentStringsW(block);
+    for (const auto& [name, value] : overrides) {
+        if (value.empty()) vars.erase(upper(name));
+        else vars[upper(name)] = {name, value};
+    }
+    std::wstring out;
+    for (const auto& [key, nv] : vars) out += nv.first + L"=" + nv.second + L'\0';
+    out += L'\0';
+    return out;
+}
+
+}  // namespace
+
 // Quotes one argument so that the C runtime's command-line parsing gives it
 // back unchanged: backslashes before a quote are doubled, quotes escaped.
 std::string quote(const std::string& s) {
@@ -61,8 +88,6 @@ std::string quote(const std::string& s) {
     out.append(backslashes * 2, '\\');
     return out + "\"";
 }
-
-}  // namespace
 
 started run_process(const std::string& command_line, const std::map<std::string, std::string>& env,
                     unsigned timeout_ms, const std::string& directory) {
@@ -88,6 +113,30 @@ started run_process(const std::string& command_line, const std::map<std::string,
     return result;
 }
 
+started run_process_w(const std::wstring& command_line, const std::map<std::wstring, std::wstring>& env,
+                      unsigned timeout_ms) {
+    std::wstring block = environment_block_w(env);
+    std::wstring cmd = command_line;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+                          nullptr, &startup, &info))
+        throw std::runtime_error("CreateProcessW failed (" + std::to_string(::GetLastError()) + ")");
+    corvid::unique_handle process(info.hProcess), thread(info.hThread);
+    started result;
+    if (::WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), 0xDEAD);
+        ::WaitForSingleObject(process.get(), 5000);
+        return result;
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.get(), &code);
+    result.exit_code = code;
+    result.finished = true;
+    return result;
+}
+
 std::string read_all(const std::string& path) { return test_support::read_file(path); }
 
 void write_all(const std::string& path, const std::string& bytes) {
@@ -96,9 +145,10 @@ void write_all(const std::string& path, const std::string& bytes) {
 
 installer_fixture::installer_fixture(const std::string& tag) : temp_(tag + "_tmp"), work_(tag + "_work") {}
 
-std::string installer_fixture::pack_raw(const std::vector<std::string>& arguments, const std::string& name) {
+std::string installer_fixture::pack_raw(const std::vector<std::string>& arguments, const std::string& name,
+                                        const std::string& stub) {
     std::string out = work_.path() + name;
-    std::string cmd = quote(bin_dir() + "chunkpack.exe") + " build --stub " + quote(bin_dir() + "bootstrapper.exe") +
+    std::string cmd = quote(bin_dir() + "chunkpack.exe") + " build --stub " + quote(bin_dir() + stub) +
                       " --out " + quote(out);
     for (const std::string& a : arguments) cmd += " " + quote(a);
     started s = run_process(cmd, {});
@@ -108,7 +158,7 @@ std::string installer_fixture::pack_raw(const std::vector<std::string>& argument
 }
 
 std::string installer_fixture::pack(const std::vector<std::pair<std::string, std::string>>& values,
-                                    const std::string& name) {
+                                    const std::string& name, const std::string& stub) {
     std::vector<std::string> args;
     bool names_executable = false;
     for (const auto& [key, value] : values) {
@@ -122,11 +172,12 @@ std::string installer_fixture::pack(const std::vector<std::pair<std::string, std
     }
     args.push_back("--file");
     args.push_back("installer32=" + bin_dir() + "probe.exe");
-    return pack_raw(args, name);
+    return pack_raw(args, name, stub);
 }
 
 started installer_fixture::run(const std::string& installer, const std::string& arguments,
-                               std::uint32_t probe_exit, std::map<std::string, std::string> env) {
+                               std::uint32_t probe_exit, std::map<std::string, std::string> env,
+                               const std::string& directory) {
     std::string temp_no_slash = temp_.path().substr(0, temp_.path().size() - 1);
     env.emplace("TEMP", temp_no_slash);
     env.emplace("TMP", temp_no_slash);
@@ -134,7 +185,7 @@ started installer_fixture::run(const std::string& installer, const std::string& 
     env.emplace("PROBE_EXIT", std::to_string(probe_exit));
     std::string cmd = quote(installer);
     if (!arguments.empty()) cmd += " " + arguments;
-    return run_process(cmd, env);
+    return run_process(cmd, env, 60000, directory);
 }
 
 std::map<std::string, std::string> installer_fixture::report() const {

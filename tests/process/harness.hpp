@@ -27,6 +27,15 @@ struct started {
 started run_process(const std::string& command_line, const std::map<std::string, std::string>& env,
                     unsigned timeout_ms = 60000, const std::string& directory = std::string());
 
+// The same with wide text throughout (CreateProcessW), for paths and
+// environment values that the ANSI code page cannot represent.
+started run_process_w(const std::wstring& command_line, const std::map<std::wstring, std::wstring>& env,
+                      unsigned timeout_ms = 60000);
+
+// Quotes one argument by the C runtime's rules (backslashes before a quote
+// doubled, quotes escaped).
+std::string quote(const std::string& argument);
+
 // One packed installer and the private temporary directory its runs use.
 class installer_fixture {
 public:
@@ -35,15 +44,19 @@ public:
     // Packs bootstrapper.exe with the probe as file entry "installer32" and
     // the given value entries (in reading order), then "executable32" =
     // "%installer32%" unless values already name it. Returns the path.
+    // `stub` names another stub program of the build folder.
     std::string pack(const std::vector<std::pair<std::string, std::string>>& values,
-                     const std::string& name = "setup.exe");
+                     const std::string& name = "setup.exe", const std::string& stub = "bootstrapper.exe");
     // chunkpack build with explicit arguments (after --stub/--out).
-    std::string pack_raw(const std::vector<std::string>& arguments, const std::string& name);
+    std::string pack_raw(const std::vector<std::string>& arguments, const std::string& name,
+                         const std::string& stub = "bootstrapper.exe");
 
     // Runs an installer with arguments, TEMP/TMP set to the private temp
     // directory and the probe told to report and exit with probe_exit.
+    // `directory`, when given, is the installer's current directory.
     started run(const std::string& installer, const std::string& arguments,
-                std::uint32_t probe_exit = 0, std::map<std::string, std::string> env = {});
+                std::uint32_t probe_exit = 0, std::map<std::string, std::string> env = {},
+                const std::string& directory = std::string());
 
     const std::string& temp() const { return temp_.path(); }   // with trailing backslash
     const std::string& work() const { return work_.path(); }   // where installers are packed

@@ -6,7 +6,10 @@
 //   PROBE_TIMESTAMP when set, the marker line also carries the performance
 //                   counter read on entry ("started <ticks>"), for timing
 //                   harnesses on the same machine
-// Report lines: "commandline=", "cwd=", "path=", each followed by the exact text.
+// Report lines: "commandline=", "cwd=", "path=", each followed by the exact
+// text, and "image=", a 64-bit FNV-1a hash of the probe's own file in hex, by
+// which a test tells the intact payload from damaged bytes.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,6 +31,20 @@ void append_file(const std::string& path, const std::string& text) {
     if (!file) return;
     DWORD written = 0;
     ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+std::string image_hash(const char* path) {
+    corvid::unique_file file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return "unreadable";
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    char block[65536];
+    DWORD got = 0;
+    while (::ReadFile(file.get(), block, sizeof(block), &got, nullptr) && got != 0)
+        for (DWORD i = 0; i < got; ++i) hash = (hash ^ static_cast<unsigned char>(block[i])) * 0x100000001b3ull;
+    char text[17];
+    std::snprintf(text, sizeof(text), "%016llx", static_cast<unsigned long long>(hash));
+    return text;
 }
 
 }  // namespace
@@ -52,7 +69,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         DWORD path_length = ::GetModuleFileNameA(nullptr, path, sizeof(path));
         std::string text = std::string("commandline=") + ::GetCommandLineA() + "\n" +
                            "cwd=" + std::string(cwd, cwd_length) + "\n" +
-                           "path=" + std::string(path, path_length) + "\n";
+                           "path=" + std::string(path, path_length) + "\n" +
+                           "image=" + image_hash(std::string(path, path_length).c_str()) + "\n";
         append_file(report, text);
     }
 

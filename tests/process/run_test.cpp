@@ -159,4 +159,14 @@ TEST(Run, LeftoverWorkingDirectoryOfTheSameNameIsReused) {
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exit_code, 5u);
     EXPECT_FALSE(f.report().empty());
+    // The reused one is removed like a fresh one; nothing else was added.
+    int gone = 0;
+    for (int i = 0; i < 5; ++i) {
+        std::string dir = f.temp() + "ZELT" + std::to_string(static_cast<int>(now + i));
+        if (::GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES) ++gone;
+        else ::RemoveDirectoryA(dir.c_str());
+    }
+    EXPECT_EQ(gone, 1);
+    for (const std::string& name : f.temp_entries())
+        EXPECT_TRUE(name.rfind("Keelson", 0) == 0 || name == "probe-report.txt") << "left: " << name;
 }

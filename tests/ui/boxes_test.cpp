@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "corvid/error_text.hpp"
 #include "corvid/handle.hpp"
@@ -178,6 +179,39 @@ TEST(Boxes, ArchiveThatCannotBeOpened) {
     EXPECT_EQ(failed.text, "File: " + installer + "\rError: " + corvid::error_text(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
     EXPECT_EQ(run.exit_code(), 1u);
+}
+
+TEST(Boxes, PayloadFileLockedByAnotherProcess) {
+    installer_fixture f("ui_locked");
+    std::string installer = f.pack({});
+    // A scanner holding the payload's file open without sharing, in every
+    // working directory the run may take.
+    std::time_t now = std::time(nullptr);
+    std::vector<std::string> directories;
+    std::vector<corvid::unique_file> held;
+    for (int i = 0; i < 30; ++i) {
+        directories.push_back(f.temp() + "ZELT" + std::to_string(static_cast<int>(now + i)) + "\\");
+        ASSERT_TRUE(::CreateDirectoryA(directories.back().c_str(), nullptr));
+        held.emplace_back(::CreateFileA((directories.back() + "probe.exe").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held.back());
+    }
+    running run(f, installer, "");
+    box failed = run.answer("Failed to extract file!");
+    const std::string prefix = "File: " + f.temp() + "ZELT";
+    EXPECT_EQ(failed.text.substr(0, prefix.size()), prefix) << failed.text;
+    const std::string suffix = "\\probe.exe\rError: " + corvid::error_text(ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(failed.text.size() > suffix.size() &&
+                failed.text.compare(failed.text.size() - suffix.size(), suffix.size(), suffix) == 0)
+        << failed.text;
+    EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
+    EXPECT_EQ(run.exit_code(), 1u);
+    EXPECT_TRUE(f.report().empty()) << "the payload started";
+    held.clear();
+    for (const std::string& directory : directories) {
+        ::DeleteFileA((directory + "probe.exe").c_str());
+        ::RemoveDirectoryA(directory.c_str());
+    }
 }
 
 TEST(Boxes, PayloadThatCannotBeSpawned) {
