@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace archive {
@@ -69,7 +70,8 @@ chunk_status chunk_reader::read_chunk(std::string& data) {
     std::string buffer;
     try {
         buffer.resize(length);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // No memory for it, or longer than a string can be on this platform.
         return chunk_status::read_failed;
     }
     for (std::size_t done = 0; done < length;) {

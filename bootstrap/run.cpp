@@ -8,8 +8,9 @@
 #include <memory>
 #include <optional>
 
-#include "archive/win32_extract.hpp"
+#include "archive/extract.hpp"
 #include "archive/process_state.hpp"
+#include "archive/win32_extract.hpp"
 #include "bootstrap/command_line.hpp"
 #include "bootstrap/command_line_win32.hpp"
 #include "bootstrap/installer_language_win32.hpp"
@@ -27,11 +28,8 @@ namespace bootstrap {
 namespace {
 
 const char guard_name[] = "Quillmoor.Installation";
-const char invalid_archive_text[] =
-    "We are sorry, but your installation / update did not complete due to unexpected download "
-    "errors.\r\nPlease download full version of the program";
 
-// Step 18: launches the payload, waits for it and returns its exit code, or 1.
+// Launches the payload, waits for it and returns its exit code, or 1.
 int launch_and_wait(const std::string& payload, const std::string& parameters,
                     const std::string& directory) {
     SHELLEXECUTEINFOA record{};
@@ -68,7 +66,7 @@ int launch_and_wait(const std::string& payload, const std::string& parameters,
     return static_cast<int>(code);
 }
 
-// The run from step 2 on; the guard is the caller's so that the whole-run
+// The run after its log is set up; the guard is the caller's so that the whole-run
 // handler closes it on every way out.
 int run_steps(HINSTANCE instance, const std::string& command_line, bool log_ready,
               std::optional<corvid::real_mutex>& guard) {
@@ -116,7 +114,7 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
 
     int exit_code = 1;
     if (!archive::archive_complete) {
-        corvid::show_message_box("Invalid Archive!", invalid_archive_text);
+        corvid::show_message_box(archive::invalid_archive_caption, archive::invalid_archive_text);
     } else {
         std::string parameters = payload_parameters();
         parameters = apply_installer_language(parameters, config::product_name(),

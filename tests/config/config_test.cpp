@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/what_of.hpp"
+
 #include <cwchar>
 #include <filesystem>
 #include <string>
@@ -43,15 +45,7 @@ std::wstring own_folder() {
     return path.substr(0, path.rfind(L'\\') + 1);
 }
 
-template <class E, class F>
-std::string what_of(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return "<nothing thrown>";
-}
+using test_support::what_of;
 
 LONG WINAPI unrelated_filter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
 

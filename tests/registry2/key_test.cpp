@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/what_of.hpp"
+
 #include <string>
 
 using corvid::registry2::generic;
@@ -41,15 +43,7 @@ protected:
     static inline int counter_ = 0;
 };
 
-template <class E, class F>
-std::string what_of(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return "<nothing thrown>";
-}
+using test_support::what_of;
 
 TEST_F(RegistryKey, TerminatorsAndEmptyValue) {
     const wchar_t one[] = L"abc";                         // stored with its terminator

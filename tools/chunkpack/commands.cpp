@@ -71,7 +71,7 @@ void check_pe(archive::stdio_input& stub, std::uint64_t size, const std::string&
 bool holds_tail_chunk(archive::seekable_input& input, std::uint64_t size) {
     std::string pattern(archive::tail_marker);
     pattern += std::string("\x16\0\0\0", 4);
-    const auto& digest = archive::md5(archive::tail_marker).digest();
+    const archive::md5::digest_type digest = archive::md5(archive::tail_marker).digest();
     pattern.append(reinterpret_cast<const char*>(digest.data()), digest.size());
 
     std::string block(archive::max_read_block, '\0');
@@ -193,7 +193,8 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
         std::uint64_t total = stub_size + 20 + fs::path(stub_path).filename().string().size() + 20 + 2 * (4 + 20) +
                               archive::tail_marker.size() + 20;
         for (const auto& e : entries) {
-            if (!keys.insert(e.key).second)
+            // An empty key of a file entry records nothing, so it cannot collide.
+            if ((!e.is_file || !e.key.empty()) && !keys.insert(e.key).second)
                 std::fprintf(io.err, "chunkpack: warning: key \"%s\" is given more than once; the first one wins\n",
                              printable(e.key).c_str());
             if (!e.is_file) {

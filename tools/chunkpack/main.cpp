@@ -20,6 +20,9 @@
 int main(int argc, char** argv) {
     CLI::App app{"chunkpack: build, list, verify and extract installer archives"};
     app.require_subcommand(1);
+    // Paths may begin with "/" on every system; only "--" and "-" introduce
+    // options. Subcommands inherit the setting.
+    app.allow_windows_style_options(false);
 
     std::string stub, out;
     std::vector<std::string> values, files;
