@@ -3,6 +3,9 @@
 // exits with the code in PROBE_EXIT (any 32-bit value, decimal or 0x hex).
 //   PROBE_SLEEP_MS  milliseconds to wait before exiting (for guard tests)
 //   PROBE_MARKER    a file to create at start (counted by concurrency tests)
+//   PROBE_TIMESTAMP when set, the marker line also carries the performance
+//                   counter read on entry ("started <ticks>"), for timing
+//                   harnesses on the same machine
 // Report lines: "commandline=", "cwd=", "path=", each followed by the exact text.
 #include <cstdio>
 #include <cstdlib>
@@ -30,8 +33,16 @@ void append_file(const std::string& path, const std::string& text) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    LARGE_INTEGER entered;
+    if (!::QueryPerformanceCounter(&entered)) entered.QuadPart = 0;
+
     std::string marker = env("PROBE_MARKER");
-    if (!marker.empty()) append_file(marker, "started\n");
+    if (!marker.empty()) {
+        if (env("PROBE_TIMESTAMP").empty())
+            append_file(marker, "started\n");
+        else
+            append_file(marker, "started " + std::to_string(entered.QuadPart) + "\n");
+    }
 
     std::string report = env("PROBE_REPORT");
     if (!report.empty()) {
