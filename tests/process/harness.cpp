@@ -89,16 +89,11 @@ std::string quote(const std::string& s) {
     return out + "\"";
 }
 
-started run_process(const std::string& command_line, const std::map<std::string, std::string>& env,
-                    unsigned timeout_ms, const std::string& directory) {
-    std::string block = environment_block(env);
-    std::string cmd = command_line;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, block.data(),
-                          directory.empty() ? nullptr : directory.c_str(), &startup, &info))
-        throw std::runtime_error("CreateProcess failed (" + std::to_string(::GetLastError()) + "): " + command_line);
+namespace {
+
+// Owns the started process, waits for it (killing it after the time-out) and
+// collects its full exit code.
+started wait_for(const PROCESS_INFORMATION& info, unsigned timeout_ms) {
     corvid::unique_handle process(info.hProcess), thread(info.hThread);
     started result;
     if (::WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
@@ -113,6 +108,21 @@ started run_process(const std::string& command_line, const std::map<std::string,
     return result;
 }
 
+}  // namespace
+
+started run_process(const std::string& command_line, const std::map<std::string, std::string>& env,
+                    unsigned timeout_ms, const std::string& directory) {
+    std::string block = environment_block(env);
+    std::string cmd = command_line;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, block.data(),
+                          directory.empty() ? nullptr : directory.c_str(), &startup, &info))
+        throw std::runtime_error("CreateProcess failed (" + std::to_string(::GetLastError()) + "): " + command_line);
+    return wait_for(info, timeout_ms);
+}
+
 started run_process_w(const std::wstring& command_line, const std::map<std::wstring, std::wstring>& env,
                       unsigned timeout_ms) {
     std::wstring block = environment_block_w(env);
@@ -123,18 +133,7 @@ started run_process_w(const std::wstring& command_line, const std::map<std::wstr
     if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
                           nullptr, &startup, &info))
         throw std::runtime_error("CreateProcessW failed (" + std::to_string(::GetLastError()) + ")");
-    corvid::unique_handle process(info.hProcess), thread(info.hThread);
-    started result;
-    if (::WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
-        ::TerminateProcess(process.get(), 0xDEAD);
-        ::WaitForSingleObject(process.get(), 5000);
-        return result;
-    }
-    DWORD code = 0;
-    ::GetExitCodeProcess(process.get(), &code);
-    result.exit_code = code;
-    result.finished = true;
-    return result;
+    return wait_for(info, timeout_ms);
 }
 
 std::string read_all(const std::string& path) { return test_support::read_file(path); }
