@@ -1,4 +1,5 @@
 #include "corvid/exception.hpp"
+#include "corvid/va_guard.hpp"
 
 #include <cstdio>
 #include <cwchar>
@@ -13,13 +14,8 @@ exception::exception(std::string message) : message_(std::move(message)) {}
 exception::exception(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    try {
-        message_ = vformat(fmt, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
+    va_guard end_args(args);
+    message_ = vformat(fmt, args);
 }
 
 exception::~exception() = default;
@@ -117,14 +113,8 @@ std::string vformat(const char* fmt, va_list args) {
 std::string format(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    try {
-        std::string result = vformat(fmt, args);
-        va_end(args);
-        return result;
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
+    va_guard end_args(args);
+    return vformat(fmt, args);
 }
 
 std::wstring vwformat(const wchar_t* fmt, va_list args) {
@@ -152,14 +142,8 @@ std::wstring vwformat(const wchar_t* fmt, va_list args) {
 std::wstring wformat(const wchar_t* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    try {
-        std::wstring result = vwformat(fmt, args);
-        va_end(args);
-        return result;
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
+    va_guard end_args(args);
+    return vwformat(fmt, args);
 }
 
 }  // namespace corvid

@@ -1,19 +1,15 @@
 #include "corvid/exception_w.hpp"
 
 #include "corvid/unicode/convert.hpp"
+#include "corvid/va_guard.hpp"
 
 namespace corvid {
 
 exception_w::exception_w(const wchar_t* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    try {
-        wmessage_ = vwformat(fmt, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
+    va_guard end_args(args);
+    wmessage_ = vwformat(fmt, args);
 }
 
 exception_w::~exception_w() = default;

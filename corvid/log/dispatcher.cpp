@@ -6,6 +6,7 @@
 
 #include "corvid/describe_exception.hpp"
 #include "corvid/exception.hpp"
+#include "corvid/va_guard.hpp"
 #include "corvid/log/policy.hpp"
 #include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
@@ -56,15 +57,8 @@ void dispatcher::dispatch(const std::wstring& text, int level) {
 void dispatcher::writef_w(int level, const wchar_t* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    std::wstring text;
-    try {
-        text = vwformat(fmt, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
-    dispatch(text, level);
+    va_guard end_args(args);
+    dispatch(vwformat(fmt, args), level);
 }
 
 }  // namespace corvid::log

@@ -6,6 +6,7 @@
 #include "corvid/log/dispatcher.hpp"
 #include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
+#include "corvid/va_guard.hpp"
 
 namespace corvid::log {
 
@@ -54,15 +55,8 @@ void write(const std::wstring& text) {
 void writef(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    std::string text;
-    try {
-        text = vformat(fmt, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
-    write(text);
+    va_guard end_args(args);
+    write(vformat(fmt, args));
 }
 
 void shutdown() {
