@@ -16,6 +16,7 @@
 #include "corvid/temp.hpp"
 #include "corvid/unicode/convert.hpp"
 #include "tests/support/scratch_dir.hpp"
+#include "tests/support/start_process.hpp"
 
 using test_support::exists;
 using test_support::read_file;
@@ -56,8 +57,10 @@ DWORD run(const std::wstring& program, const std::wstring& arguments, const std:
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          directory.c_str(), &startup, &process))
+    if (!test_support::start_process([&] {
+            return ::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                    directory.c_str(), &startup, &process);
+        }))
         return 0xFFFFFFFF;
     corvid::unique_handle process_handle(process.hProcess);
     corvid::unique_handle thread_handle(process.hThread);

@@ -8,6 +8,7 @@
 #include "corvid/handle.hpp"
 #include "corvid/unicode/convert.hpp"
 #include "tests/support/scratch_dir.hpp"
+#include "tests/support/start_process.hpp"
 
 using test_support::exists;
 using test_support::scratch_dir;
@@ -104,7 +105,7 @@ TEST(TempPath, RepresentableDirectoryKeepsItsLongForm) {
     ASSERT_EQ(::GetACP(), 1252u) << "the test needs a Western ANSI code page";
     scratch_dir scratch("latintemp");
     // "Café Ünïcode": blanks and characters the Western code page has.
-    std::string dir = scratch.path() + "Caf\xE9 \xDCn\xEFcode\\";
+    std::string dir = scratch.path() + "Caf\xE9 \xDCn\xEF" "code\\";
     ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
     std::string result;
     {
@@ -203,8 +204,10 @@ bool make_directory_link(const std::string& link, const std::string& target) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessA("Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process))
+    if (!test_support::start_process([&] {
+            return ::CreateProcessA("Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                    &startup, &process);
+        }))
         return false;
     ::WaitForSingleObject(process.hProcess, INFINITE);
     ::CloseHandle(process.hProcess);

@@ -10,6 +10,7 @@
 #include "corvid/handle.hpp"
 #include "corvid/win32.hpp"
 #include "tests/support/scratch_dir.hpp"
+#include "tests/support/start_process.hpp"
 
 using test_support::exists;
 using test_support::read_file;
@@ -46,8 +47,10 @@ DWORD run(const std::string& application, const std::string& command_line) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(application.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
+    if (!test_support::start_process([&] {
+            return ::CreateProcessA(application.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                    &startup, &info);
+        })) {
         ADD_FAILURE() << "CreateProcessA " << application << " failed: " << ::GetLastError();
         return ~DWORD(0);
     }

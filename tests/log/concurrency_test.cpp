@@ -10,6 +10,7 @@
 #include "corvid/win32.hpp"
 #include "log_test_support.hpp"
 #include "tests/support/scratch_dir.hpp"
+#include "tests/support/start_process.hpp"
 
 using test_support::read_file;
 using test_support::scratch_dir;
@@ -46,8 +47,10 @@ long long run_writers(const std::string& base, std::uint32_t max_size, std::uint
         STARTUPINFOA si{};
         si.cb = sizeof(si);
         PROCESS_INFORMATION pi{};
-        if (!::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &si, &pi)) {
+        if (!test_support::start_process([&] {
+                return ::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                                        &pi);
+            })) {
             ADD_FAILURE() << "CreateProcess failed: " << ::GetLastError();
             return -1;
         }

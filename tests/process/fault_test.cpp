@@ -17,6 +17,7 @@
 #include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
 #include "tests/process/harness.hpp"
+#include "tests/support/start_process.hpp"
 
 using corvid::unicode::to_narrow;
 using corvid::unicode::to_wide;
@@ -127,8 +128,10 @@ int run_with_file_size_limit(installer_fixture& f, const std::string& installer,
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, block.data(), nullptr, &startup,
-                          &process))
+    if (!test_support::start_process([&] {
+            return ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, block.data(), nullptr,
+                                    &startup, &process);
+        }))
         return -1;
     if (process.hProcess) ::CloseHandle(process.hProcess);
     if (process.hThread) ::CloseHandle(process.hThread);

@@ -7,6 +7,7 @@
 #include "corvid/handle.hpp"
 #include "corvid/lock.hpp"
 #include "tests/process/harness.hpp"
+#include "tests/support/start_process.hpp"
 
 using process_test::installer_fixture;
 
@@ -42,8 +43,10 @@ TEST(Guard, TenSimultaneousStartsRunExactlyOnePayload) {
         STARTUPINFOA startup{};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info{};
-        ASSERT_TRUE(::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, block.data(), nullptr,
-                                     &startup, &info));
+        ASSERT_TRUE(test_support::start_process([&] {
+            return ::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, block.data(), nullptr, &startup,
+                                    &info);
+        }));
         ::CloseHandle(info.hThread);
         processes.emplace_back(info.hProcess);
     }

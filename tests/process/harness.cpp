@@ -6,6 +6,7 @@
 
 #include "corvid/handle.hpp"
 #include "corvid/win32.hpp"
+#include "tests/support/start_process.hpp"
 
 namespace process_test {
 
@@ -117,8 +118,10 @@ started run_process(const std::string& command_line, const std::map<std::string,
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, block.data(),
-                          directory.empty() ? nullptr : directory.c_str(), &startup, &info))
+    if (!test_support::start_process([&] {
+            return ::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, block.data(),
+                                    directory.empty() ? nullptr : directory.c_str(), &startup, &info);
+        }))
         throw std::runtime_error("CreateProcess failed (" + std::to_string(::GetLastError()) + "): " + command_line);
     return wait_for(info, timeout_ms);
 }
@@ -130,8 +133,10 @@ started run_process_w(const std::wstring& command_line, const std::map<std::wstr
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                          nullptr, &startup, &info))
+    if (!test_support::start_process([&] {
+            return ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                                    block.data(), nullptr, &startup, &info);
+        }))
         throw std::runtime_error("CreateProcessW failed (" + std::to_string(::GetLastError()) + ")");
     return wait_for(info, timeout_ms);
 }

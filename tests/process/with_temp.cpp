@@ -6,6 +6,7 @@
 
 #include "corvid/handle.hpp"
 #include "corvid/win32.hpp"
+#include "tests/support/start_process.hpp"
 
 int main(int argc, char** argv) {
     if (argc < 3) return 255;
@@ -15,7 +16,10 @@ int main(int argc, char** argv) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    if (!test_support::start_process([&] {
+            return ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                    &info);
+        }))
         return 255;
     corvid::unique_handle process(info.hProcess), thread(info.hThread);
     DWORD code = 255;

@@ -12,6 +12,7 @@
 #include "corvid/handle.hpp"
 #include "corvid/lock.hpp"
 #include "tests/process/harness.hpp"
+#include "tests/support/start_process.hpp"
 
 using process_test::installer_fixture;
 
@@ -45,8 +46,10 @@ public:
         STARTUPINFOA startup{};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info{};
-        if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, block.data(),
-                              nullptr, &startup, &info))
+        if (!test_support::start_process([&] {
+                return ::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, block.data(),
+                                        nullptr, &startup, &info);
+            }))
             throw std::runtime_error("CreateProcess failed");
         process_.reset(info.hProcess);
         corvid::unique_handle thread(info.hThread);
