@@ -1,9 +1,15 @@
 #include "archive/chunk.hpp"
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace archive {
@@ -19,6 +25,100 @@ std::uint32_t little_endian32(const unsigned char* bytes) noexcept {
     return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
            std::uint32_t(bytes[3]) << 24;
 }
+
+// Passes the blocks of a streamed chunk to its consumer on a second thread,
+// so that writing one block overlaps reading and digesting the next (the
+// digest and the file system's copy cost about the same; together they are
+// the whole cost of a large extraction). One block is in flight at a time:
+// the consumer sees every block once, in order, and is never called again
+// after refusing one. Without a second thread (a one-block chunk, or no
+// thread to be had) the consumer runs inline, with the same results.
+class overlapped_consumer {
+public:
+    overlapped_consumer(const chunk_reader::consumer& consume, bool overlap) : consume_(consume) {
+        if (!overlap) return;
+        try {
+            worker_ = std::thread([this] { work(); });
+        } catch (const std::system_error&) {
+            // Inline then.
+        }
+    }
+
+    // Lets the block in flight finish, whatever happened meanwhile: the
+    // caller's buffers must outlive every call.
+    ~overlapped_consumer() {
+        if (!worker_.joinable()) return;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return !pending_; });
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        worker_.join();
+    }
+
+    overlapped_consumer(const overlapped_consumer&) = delete;
+    overlapped_consumer& operator=(const overlapped_consumer&) = delete;
+
+    // Waits for the block in flight. False when the consumer refused a
+    // block; an exception of the consumer is raised here, on the caller's
+    // thread.
+    bool settle() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !pending_; });
+        if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+        return accepted_;
+    }
+
+    // Hands over `count` bytes at `data`, which stay unchanged until the next
+    // settle() returns. Only after settle() returned true.
+    void pass(const char* data, std::size_t count) {
+        if (!worker_.joinable()) {
+            accepted_ = consume_(data, count);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            data_ = data;
+            count_ = count;
+            pending_ = true;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    void work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return pending_ || stopping_; });
+            if (!pending_) return;
+            lock.unlock();
+            bool accepted = false;
+            std::exception_ptr error;
+            try {
+                accepted = consume_(data_, count_);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            accepted_ = accepted;
+            error_ = error;
+            pending_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    const chunk_reader::consumer& consume_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const char* data_ = nullptr;
+    std::size_t count_ = 0;
+    bool pending_ = false;
+    bool stopping_ = false;
+    bool accepted_ = true;
+    std::exception_ptr error_;
+    std::thread worker_;  // last: started after every member it uses
+};
 
 }  // namespace
 
@@ -93,20 +193,30 @@ chunk_status chunk_reader::read_chunk(const consumer& consume, std::uint64_t* le
     if (status != chunk_status::ok) return status;
     if (length_out) *length_out = length;
 
-    std::unique_ptr<char[]> block;
+    // Two blocks when the chunk spans several: the consumer works on one
+    // while the next is read into the other.
+    const bool several = length > max_read_block;
+    std::unique_ptr<char[]> blocks[2];
     try {
-        block.reset(new char[std::min<std::size_t>(std::max<std::uint32_t>(length, 1), max_read_block)]);
+        blocks[0].reset(new char[std::min<std::size_t>(std::max<std::uint32_t>(length, 1), max_read_block)]);
+        if (several) blocks[1].reset(new char[max_read_block]);
     } catch (const std::bad_alloc&) {
         return chunk_status::read_failed;
     }
     md5 digest;
-    for (std::uint64_t done = 0; done < length;) {
+    overlapped_consumer consumer(consume, several);
+    for (std::uint64_t done = 0, index = 0; done < length; ++index) {
+        char* block = blocks[several ? index % 2 : 0].get();
         std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, max_read_block));
-        if (!input_.read_at(start + done, block.get(), count)) return chunk_status::read_failed;
-        digest.update(block.get(), count);
-        if (!consume(block.get(), count)) return chunk_status::consumer_failed;
+        bool read = input_.read_at(start + done, block, count);
+        // A refusal of the block before comes first: it happened first.
+        if (!consumer.settle()) return chunk_status::consumer_failed;
+        if (!read) return chunk_status::read_failed;
+        consumer.pass(block, count);
+        digest.update(block, count);
         done += count;
     }
+    if (!consumer.settle()) return chunk_status::consumer_failed;
     if (digest.digest() != stored) return chunk_status::digest_mismatch;
     position_ = start;
     return chunk_status::ok;

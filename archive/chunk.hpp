@@ -63,7 +63,11 @@ public:
     // after the last block, so the consumer sees unverified bytes and must
     // undo its work unless ok comes back. A consumer returning false stops the
     // read (consumer_failed). `length`, when given, receives the chunk's
-    // length as soon as it is known.
+    // length as soon as it is known. For a chunk of several blocks the
+    // consumer runs on a second thread, one block at a time and in order,
+    // while the next block is read and digested: it must not depend on the
+    // calling thread (its own thread-local state, such as the last error, is
+    // its own), and an exception it throws reaches the caller.
     using consumer = std::function<bool(const char* data, std::size_t count)>;
     chunk_status read_chunk(const consumer& consume, std::uint64_t* length = nullptr);
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <stdexcept>
+#include <vector>
 
 #include "archive/installer_builder.hpp"
 
@@ -173,6 +175,94 @@ TEST(ChunkReader, StreamsLargeChunksInBoundedBlocks) {
     // A consumer that refuses stops the read.
     r.set_position(bytes.size());
     EXPECT_EQ(r.read_chunk([](const char*, std::size_t) { return false; }), chunk_status::consumer_failed);
+}
+
+namespace {
+
+// Reads that touch one given byte fail.
+class failing_input final : public archive::seekable_input {
+public:
+    failing_input(const std::string& bytes, std::uint64_t bad_byte) : memory_(bytes), bad_byte_(bad_byte) {}
+    bool size(std::uint64_t& result) override {
+        return memory_.size(result);
+    }
+    bool read_at(std::uint64_t offset, void* buffer, std::size_t count) override {
+        if (offset <= bad_byte_ && bad_byte_ < offset + count) return false;
+        return memory_.read_at(offset, buffer, count);
+    }
+    std::string failure_text() override {
+        return "failed on purpose";
+    }
+
+private:
+    memory_input memory_;
+    std::uint64_t bad_byte_;
+};
+
+}  // namespace
+
+// A chunk of several blocks reaches its consumer while the next block is read
+// and digested; what the consumer sees and what the read returns must be
+// exactly what a block-by-block read gives.
+TEST(ChunkReader, StreamedChunkOfSeveralBlocksKeepsItsOutcomes) {
+    std::string data(4 * archive::max_read_block + 77, '\0');
+    std::mt19937 rng(11);
+    for (char& c : data) c = static_cast<char>(rng());
+    const std::string bytes = chunk_bytes(data);
+    std::string received;
+    auto collect = [&](const char* d, std::size_t n) {
+        received.append(d, n);
+        return true;
+    };
+
+    {  // Refusing the second block: nothing after it is offered.
+        memory_input in(bytes);
+        chunk_reader r(in);
+        r.set_position(bytes.size());
+        std::vector<std::string> seen;
+        chunk_status status = r.read_chunk([&](const char* d, std::size_t n) {
+            seen.emplace_back(d, n);
+            return seen.size() < 2;
+        });
+        EXPECT_EQ(status, chunk_status::consumer_failed);
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_TRUE(seen[0] + seen[1] == data.substr(0, 2 * archive::max_read_block));
+        EXPECT_EQ(r.position(), bytes.size());
+    }
+    {  // An exception of the consumer reaches the caller, and ends the read.
+        memory_input in(bytes);
+        chunk_reader r(in);
+        r.set_position(bytes.size());
+        int calls = 0;
+        auto throwing = [&](const char*, std::size_t) -> bool {
+            if (++calls == 3) throw std::runtime_error("disk on fire");
+            return true;
+        };
+        EXPECT_THROW(r.read_chunk(throwing), std::runtime_error);
+        EXPECT_EQ(calls, 3);
+        EXPECT_EQ(r.position(), bytes.size());
+    }
+    {  // A read failing at the fourth block: three blocks consumed, in order.
+        failing_input in(bytes, 3 * archive::max_read_block + 10);
+        chunk_reader r(in);
+        r.set_position(bytes.size());
+        received.clear();
+        EXPECT_EQ(r.read_chunk(collect), chunk_status::read_failed);
+        EXPECT_TRUE(received == data.substr(0, 3 * archive::max_read_block)) << received.size() << " bytes";
+        EXPECT_EQ(r.position(), bytes.size());
+    }
+    {  // A changed byte in the last block: every block consumed, then the
+       // mismatch.
+        std::string damaged = bytes;
+        damaged[data.size() - 5] ^= 0x10;
+        memory_input in(damaged);
+        chunk_reader r(in);
+        r.set_position(damaged.size());
+        received.clear();
+        EXPECT_EQ(r.read_chunk(collect), chunk_status::digest_mismatch);
+        EXPECT_TRUE(received == damaged.substr(0, data.size())) << received.size() << " bytes";
+        EXPECT_EQ(r.position(), damaged.size());
+    }
 }
 
 TEST(FindArchiveEnd, WindowLimits) {
