@@ -1,4 +1,4 @@
-// Starting a child process from a Windows test.
+// Starting a child process from a Windows test or benchmark harness.
 //
 // Under Wine a new process occasionally dies inside Wine's own start-up,
 // before the loader reports it running; CreateProcess then fails with
