@@ -15,25 +15,15 @@
 
 #include "corvid/handle.hpp"
 #include "corvid/win32.hpp"
+#include "tests/support/quote_argument.hpp"
 #include "tests/support/start_process.hpp"
 
 namespace {
 
+// Plain arguments go as they are, the others quoted.
 std::string quote(const std::string& argument) {
     if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
-    std::string quoted = "\"";
-    std::size_t backslashes = 0;
-    for (char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(2 * backslashes, '\\');
-    return quoted + "\"";
+    return test_support::quote_argument(argument);
 }
 
 // The performance-counter value of the last "started <ticks>" line, or -1.

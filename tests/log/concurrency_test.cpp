@@ -120,15 +120,8 @@ std::vector<parsed> collect(const std::vector<std::string>& files) {
 }
 
 std::set<std::string> files_in(const std::string& dir) {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA data;
-    corvid::unique_find find(::FindFirstFileA((dir + "*").c_str(), &data));
-    if (!find) return names;
-    do {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..") names.insert(name);
-    } while (::FindNextFileA(find.get(), &data));
-    return names;
+    std::vector<std::string> names = test_support::names_in(dir);
+    return {names.begin(), names.end()};
 }
 
 }  // namespace

@@ -17,11 +17,13 @@
 #include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
 #include "tests/process/harness.hpp"
+#include "tests/support/scratch_dir.hpp"
 #include "tests/support/start_process.hpp"
 
 using corvid::unicode::to_narrow;
 using corvid::unicode::to_wide;
 using process_test::installer_fixture;
+using test_support::names_in;
 
 namespace {
 
@@ -68,30 +70,6 @@ public:
 private:
     std::vector<std::string> paths_;
 };
-
-std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    corvid::unique_find listing(::FindFirstFileA((dir + "*").c_str(), &entry));
-    if (!listing) return names;
-    do {
-        std::string name = entry.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (::FindNextFileA(listing.get(), &entry));
-    return names;
-}
-
-std::vector<std::wstring> names_in(const std::wstring& dir) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    corvid::unique_find listing(::FindFirstFileW((dir + L"*").c_str(), &entry));
-    if (!listing) return names;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(listing.get(), &entry));
-    return names;
-}
 
 // Unix path of a Windows path under Wine; empty elsewhere.
 std::string unix_path(const std::string& path) {

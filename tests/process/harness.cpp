@@ -1,11 +1,11 @@
 #include "tests/process/harness.hpp"
 
-#include <algorithm>
 #include <cwctype>
 #include <stdexcept>
 
 #include "corvid/handle.hpp"
 #include "corvid/win32.hpp"
+#include "tests/support/quote_argument.hpp"
 #include "tests/support/start_process.hpp"
 
 namespace process_test {
@@ -71,24 +71,7 @@ std::wstring environment_block_w(const std::map<std::wstring, std::wstring>& ove
 
 }  // namespace
 
-// Quotes one argument so that the C runtime's command-line parsing gives it
-// back unchanged: backslashes before a quote are doubled, quotes escaped.
-std::string quote(const std::string& s) {
-    std::string out = "\"";
-    std::size_t backslashes = 0;
-    for (char c : s) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') out.append(backslashes * 2 + 1, '\\');
-        else out.append(backslashes, '\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    return out + "\"";
-}
+std::string quote(const std::string& s) { return test_support::quote_argument(s); }
 
 namespace {
 
@@ -207,17 +190,6 @@ std::map<std::string, std::string> installer_fixture::report() const {
     return fields;
 }
 
-std::vector<std::string> installer_fixture::temp_entries() const {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    corvid::unique_find listing(::FindFirstFileA((temp_.path() + "*").c_str(), &entry));
-    if (!listing) return names;
-    do {
-        std::string name = entry.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (::FindNextFileA(listing.get(), &entry));
-    std::sort(names.begin(), names.end());
-    return names;
-}
+std::vector<std::string> installer_fixture::temp_entries() const { return test_support::names_in(temp_.path()); }
 
 }  // namespace process_test

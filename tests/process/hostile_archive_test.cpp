@@ -19,6 +19,7 @@
 #include "archive/installer_builder.hpp"
 #include "corvid/win32.hpp"
 #include "tests/process/harness.hpp"
+#include "tests/support/scratch_dir.hpp"
 
 using process_test::installer_fixture;
 
@@ -143,15 +144,10 @@ protected:
             bool allowed = name.rfind("Keelson", 0) == 0 || name == "KAVRO_msi.log.txt" || name == "probe-report.txt";
             EXPECT_TRUE(allowed) << what << ": left in the temp directory: " << name;
         }
-        WIN32_FIND_DATAA entry;
-        HANDLE listing = ::FindFirstFileA((fixture_->work() + "*").c_str(), &entry);
-        ASSERT_NE(listing, INVALID_HANDLE_VALUE);
-        do {
-            std::string name = entry.cFileName;
-            EXPECT_TRUE(name == "." || name == ".." || name == "setup.exe")
-                << what << ": left beside the installer: " << name;
-        } while (::FindNextFileA(listing, &entry));
-        ::FindClose(listing);
+        const std::vector<std::string> beside = test_support::names_in(fixture_->work());
+        ASSERT_FALSE(beside.empty()) << what << ": the installer's folder cannot be listed";
+        for (const std::string& name : beside)
+            EXPECT_EQ(name, "setup.exe") << what << ": left beside the installer";
         for (const std::string& escaped : {std::string("C:\\evil.exe"), process_test::bin_dir() + "evil.exe",
                                            fixture_->temp() + "evil.exe", fixture_->temp() + "a"}) {
             EXPECT_EQ(::GetFileAttributesA(escaped.c_str()), INVALID_FILE_ATTRIBUTES) << what << ": " << escaped;

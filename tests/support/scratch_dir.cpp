@@ -1,5 +1,6 @@
 #include "tests/support/scratch_dir.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 
@@ -43,5 +44,31 @@ std::string read_file(const std::string& path) {
 }
 
 bool exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::string> names_in(const std::string& dir) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    corvid::unique_find listing(::FindFirstFileA((dir + "*").c_str(), &entry));
+    if (!listing) return names;
+    do {
+        std::string name = entry.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (::FindNextFileA(listing.get(), &entry));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::wstring> names_in(const std::wstring& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    corvid::unique_find listing(::FindFirstFileW((dir + L"*").c_str(), &entry));
+    if (!listing) return names;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(listing.get(), &entry));
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 }  // namespace test_support

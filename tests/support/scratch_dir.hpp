@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "corvid/win32.hpp"
 
@@ -27,5 +28,9 @@ bool write_file(const std::string& path, const std::string& bytes);
 // Whole content of a file; empty when it cannot be read.
 std::string read_file(const std::string& path);
 bool exists(const std::string& path);
+// The names in the directory `dir` (ending with a separator), "." and ".."
+// left out, sorted; empty when it cannot be listed.
+std::vector<std::string> names_in(const std::string& dir);
+std::vector<std::wstring> names_in(const std::wstring& dir);
 
 }  // namespace test_support
