@@ -122,7 +122,7 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
                                                   corvid::log::writef("%s", line.c_str());
                                               });
         const std::string payload = payload_path();
-        const std::string directory = parent_directory(working_directory);
+        const std::string directory = launch_directory(working_directory);
 
         if (log_ready) {
             corvid::log::write(std::string());
@@ -135,7 +135,7 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
     }
 
     // Leave the working directory so that it can be removed.
-    ::SetCurrentDirectoryA(parent_directory(working_directory).c_str());
+    ::SetCurrentDirectoryA(launch_directory(working_directory).c_str());
     corvid::remove_directory_tree(working_directory);
     guard.reset();
     corvid::log::shutdown();
