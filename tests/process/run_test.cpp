@@ -2,7 +2,13 @@
 // probe payload, started as processes under a private TEMP.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <regex>
+
+#include "corvid/handle.hpp"
+#include "corvid/temp.hpp"
+#include "corvid/win32.hpp"
 
 #include "tests/process/harness.hpp"
 
@@ -148,25 +154,70 @@ TEST(Run, PayloadThatCannotBeStartedEndsWithOne) {
     EXPECT_FALSE(has_working_directory(f.temp_entries()));
 }
 
-TEST(Run, LeftoverWorkingDirectoryOfTheSameNameIsReused) {
-    installer_fixture f("leftover");
+// The working folder's name is predictable, and %TEMP% is the user's: any
+// process of the user can make the folder first and plant a library that the
+// elevated setup would load from beside itself.
+TEST(Run, PreCreatedWorkingFolderIsNeverUsedAsItWas) {
+    installer_fixture f("precreated");
     std::string installer = f.pack(shipped_values);
-    // Pre-create working directories for the next few seconds.
+    const std::string library = "MZ planted library";
+    // Folders for this second and the next few, each with a planted library
+    // and file.
     std::time_t now = std::time(nullptr);
-    for (int i = 0; i < 5; ++i)
-        ::CreateDirectoryA((f.temp() + "ZELT" + std::to_string(static_cast<int>(now + i))).c_str(), nullptr);
+    std::vector<std::string> planted;
+    for (int i = 0; i < 5; ++i) {
+        std::string dir = f.temp() + "ZELT" + std::to_string(static_cast<int>(now + i)) + "\\";
+        ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
+        process_test::write_all(dir + "version.dll", library);
+        process_test::write_all(dir + "setup.ini", "planted");
+        planted.push_back(dir);
+    }
     auto result = f.run(installer, "/s", 5);
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exit_code, 5u);
-    EXPECT_FALSE(f.report().empty());
-    // The reused one is removed like a fresh one; nothing else was added.
+    auto report = f.report();
+    ASSERT_FALSE(report.empty()) << "the payload did not run";
+    // It ran from a folder that held what the archive holds, and no more.
+    EXPECT_EQ(report["folder"], "probe.exe");
+    const std::string run_folder = report["path"].substr(0, report["path"].rfind('\\') + 1);
+    EXPECT_NE(std::find(planted.begin(), planted.end(), run_folder), planted.end()) << run_folder;
+
+    // The folder used is removed; the planted folders of other seconds stay
+    // as they were (they are not the run's to touch).
     int gone = 0;
-    for (int i = 0; i < 5; ++i) {
-        std::string dir = f.temp() + "ZELT" + std::to_string(static_cast<int>(now + i));
-        if (::GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES) ++gone;
-        else ::RemoveDirectoryA(dir.c_str());
+    for (const std::string& dir : planted) {
+        if (::GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            ++gone;
+            continue;
+        }
+        EXPECT_EQ(process_test::read_all(dir + "setup.ini"), "planted");
+        corvid::remove_directory_tree(dir);
     }
     EXPECT_EQ(gone, 1);
     for (const std::string& name : f.temp_entries())
         EXPECT_TRUE(name.rfind("Keelson", 0) == 0 || name == "probe-report.txt") << "left: " << name;
+}
+
+// A planted file that cannot be deleted (held open by the planting process):
+// no fresh folder can be had, and nothing is started.
+TEST(Run, WorkingFolderThatCannotBeMadeFreshEndsWithOne) {
+    installer_fixture f("heldplant");
+    std::string installer = f.pack(shipped_values);
+    std::time_t now = std::time(nullptr);
+    std::vector<corvid::unique_file> held;
+    for (int i = 0; i < 5; ++i) {
+        std::string dir = f.temp() + "ZELT" + std::to_string(static_cast<int>(now + i)) + "\\";
+        ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
+        process_test::write_all(dir + "version.dll", "planted");
+        held.emplace_back(::CreateFileA((dir + "version.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held.back());
+    }
+    auto result = f.run(installer, "/s", 5);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 1u);
+    EXPECT_TRUE(f.report().empty()) << "the payload ran";
+    held.clear();
+    for (const std::string& name : f.temp_entries())
+        if (name.rfind("ZELT", 0) == 0) corvid::remove_directory_tree(f.temp() + name);
 }
