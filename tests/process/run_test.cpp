@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <ctime>
+#include <thread>
 #include <regex>
 
 #include "corvid/handle.hpp"
@@ -220,4 +223,99 @@ TEST(Run, WorkingFolderThatCannotBeMadeFreshEndsWithOne) {
     held.clear();
     for (const std::string& name : f.temp_entries())
         if (name.rfind("ZELT", 0) == 0) corvid::remove_directory_tree(f.temp() + name);
+}
+
+namespace {
+
+// The probe's own hash of its file (see probe.cpp).
+std::string fnv_hash(const std::string& bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ull;
+    char text[17];
+    std::snprintf(text, sizeof(text), "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+// Another process of the user, trying again and again to overwrite, rename
+// and delete the payload in any working folder under `temp`. It stops a
+// moment after the probe has reported (the probe then still runs for a
+// while): once the payload has ended the run releases its files for the
+// clean-up, and what happens to them then no longer matters. Counts the
+// attempts made on an existing payload and what succeeded.
+struct payload_attacker {
+    std::string temp;
+    std::string report;
+    std::atomic<bool> stop{false};
+    int attempts = 0;
+    std::vector<std::string> successes;
+
+    void run() {
+        DWORD reported_at = 0;
+        while (!stop) {
+            if (!reported_at && ::GetFileAttributesA(report.c_str()) != INVALID_FILE_ATTRIBUTES)
+                reported_at = ::GetTickCount() | 1;
+            if (reported_at && ::GetTickCount() - reported_at > 150) return;
+            WIN32_FIND_DATAA entry;
+            corvid::unique_find listing(::FindFirstFileA((temp + "ZELT*").c_str(), &entry));
+            if (!listing) continue;
+            do {
+                const std::string payload = temp + entry.cFileName + "\\probe.exe";
+                if (::GetFileAttributesA(payload.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+                ++attempts;
+                corvid::unique_file writer(::CreateFileA(payload.c_str(), GENERIC_WRITE,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                if (writer) {
+                    DWORD written = 0;
+                    if (::WriteFile(writer.get(), "EVIL", 4, &written, nullptr) && written == 4)
+                        successes.push_back("overwritten");
+                }
+                writer.reset();
+                if (::MoveFileExA(payload.c_str(), (payload + ".moved").c_str(), 0)) successes.push_back("renamed");
+                if (::DeleteFileA(payload.c_str())) successes.push_back("deleted");
+            } while (!stop && ::FindNextFileA(listing.get(), &entry));
+        }
+    }
+};
+
+}  // namespace
+
+// The payload is checked while it is extracted and then started: in between,
+// nobody may change, rename or delete it.
+TEST(Run, PayloadCannotBeSwappedBeforeItStarts) {
+    installer_fixture f("swap");
+    std::string installer = f.pack(shipped_values);
+    const std::string intact = fnv_hash(process_test::read_all(process_test::bin_dir() + "probe.exe"));
+    int started = 0;
+    const DWORD begin = ::GetTickCount();
+    for (int round = 0; round < 6 && ::GetTickCount() - begin < 20000; ++round) {
+        ::DeleteFileA(f.report_path().c_str());
+        payload_attacker attacker;
+        attacker.temp = f.temp();
+        attacker.report = f.report_path();
+        std::thread thread([&] { attacker.run(); });
+        // The probe stays a moment, so that attempts also fall while it runs.
+        auto result = f.run(installer, "/s", 7, {{"PROBE_SLEEP_MS", "400"}});
+        attacker.stop = true;
+        thread.join();
+        ASSERT_TRUE(result.finished);
+        EXPECT_TRUE(attacker.successes.empty())
+            << "round " << round << ": " << attacker.successes.size() << " attacks succeeded, first "
+            << attacker.successes.front();
+        EXPECT_GT(attacker.attempts, 0) << "round " << round << ": the attacker never saw the payload";
+        auto report = f.report();
+        if (result.exit_code == 7) {
+            ++started;
+            EXPECT_EQ(report["image"], intact) << "round " << round << ": a changed payload was started";
+            EXPECT_EQ(report["folder"], "probe.exe");
+        } else {
+            // An open for writing slipped in while the extracted file was
+            // handed over to its read-only handle: then nothing is started.
+            EXPECT_EQ(result.exit_code, 1u);
+            EXPECT_TRUE(report.empty()) << "round " << round;
+        }
+        for (const std::string& name : f.temp_entries())
+            EXPECT_NE(name.rfind("ZELT", 0), 0u) << "left: " << name;
+    }
+    EXPECT_GT(started, 0) << "the payload never ran";
 }
