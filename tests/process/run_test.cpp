@@ -319,3 +319,85 @@ TEST(Run, PayloadCannotBeSwappedBeforeItStarts) {
     }
     EXPECT_GT(started, 0) << "the payload never ran";
 }
+
+namespace {
+
+// Unix path of a Windows path under Wine; empty elsewhere.
+std::string unix_path_of(const std::string& path) {
+    using fn = char*(CDECL*)(LPCWSTR);
+    auto get = reinterpret_cast<fn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!get) return std::string();
+    std::wstring wide(path.begin(), path.end());
+    char* unix_name = get(wide.c_str());
+    if (!unix_name) return std::string();
+    std::string result(unix_name);
+    ::HeapFree(::GetProcessHeap(), 0, unix_name);
+    return result;
+}
+
+// Runs a Unix command under Wine and gives it a moment to finish (Wine runs
+// Unix programs apart from its own processes, with nothing to wait for).
+void run_unix(const char* program, std::string command_line) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessA(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return;
+    if (info.hProcess) ::CloseHandle(info.hProcess);
+    if (info.hThread) ::CloseHandle(info.hThread);
+}
+
+// A drive letter of this Wine prefix that names a scratch folder, for as
+// long as the object lives.
+class scratch_drive {
+public:
+    explicit scratch_drive(const std::string& folder) {
+        const std::string devices = unix_path_of("C:\\");  // .../dosdevices/c:/
+        const std::string target = unix_path_of(folder);
+        if (devices.size() < 4 || target.empty()) return;
+        const DWORD used = ::GetLogicalDrives();
+        for (char letter = 'Q'; letter <= 'Y'; ++letter) {
+            if (used & (1u << (letter - 'A'))) continue;
+            link_ = devices.substr(0, devices.size() - 3) + static_cast<char>(letter - 'A' + 'a') + ":";
+            run_unix("Z:\\bin\\ln", "ln -s " + target + " " + link_);
+            root_ = std::string(1, letter) + ":\\";
+            for (int i = 0; i < 100 && ::GetFileAttributesA(root_.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+                ::Sleep(20);
+            if (::GetFileAttributesA(root_.c_str()) == INVALID_FILE_ATTRIBUTES) root_.clear();
+            return;
+        }
+    }
+    ~scratch_drive() {
+        if (!link_.empty()) run_unix("Z:\\bin\\rm", "rm -f " + link_);
+    }
+    const std::string& root() const { return root_; }  // "Q:\", empty when none could be made
+
+private:
+    std::string link_, root_;
+};
+
+}  // namespace
+
+// %TEMP% at a drive root: the payload starts in the root itself, not in the
+// drive's current directory, and the clean-up leaves and removes the working
+// folder.
+TEST(Run, TempAtADriveRoot) {
+    installer_fixture f("droot");
+    std::string installer = f.pack(shipped_values);
+    test_support::scratch_dir folder("drive");
+    scratch_drive drive(folder.path());
+    if (drive.root().empty()) GTEST_SKIP() << "no drive letter can be made for a folder here";
+    auto result = f.run(installer, "/s", 7, {{"TEMP", drive.root()}, {"TMP", drive.root()}});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 7u);
+    auto report = f.report();
+    ASSERT_FALSE(report.empty()) << "the payload did not run";
+    EXPECT_EQ(report["cwd"], drive.root());
+    EXPECT_EQ(report["path"].rfind(drive.root() + "ZELT", 0), 0u) << report["path"];
+    EXPECT_NE(parameters_of(report["commandline"]).find("\\\"" + drive.root() + "KAVRO_msi.log.txt\\\""),
+              std::string::npos)
+        << report["commandline"];
+    for (const std::string& name : test_support::names_in(folder.path()))
+        EXPECT_TRUE(name.rfind("Keelson", 0) == 0) << "left: " << name;
+}
