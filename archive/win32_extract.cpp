@@ -8,13 +8,13 @@
 
 namespace archive {
 
-void extract_archive(const std::string& archive_path) {
+extraction_outcome extract_archive(const std::string& archive_path, std::vector<corvid::unique_file>* written) {
     win32_input input;
     if (!input.open(archive_path)) {
         archive_complete = false;
         corvid::show_message_box(open_failed_caption,
                                  file_failure_text(archive_path, corvid::error_text(input.last_error())));
-        return;
+        return extraction_outcome::read_failed;
     }
     win32_output output;
     extraction_context context{input,
@@ -27,7 +27,9 @@ void extract_archive(const std::string& archive_path) {
                                working_directory,
                                {},
                                {}};
-    extract_entries(archive_path, context);
+    const extraction_outcome outcome = extract_entries(archive_path, context).outcome;
+    if (written) *written = output.take_written();
+    return outcome;
 }
 
 }  // namespace archive

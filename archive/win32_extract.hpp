@@ -2,6 +2,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "archive/extract.hpp"
+#include "corvid/handle.hpp"
 
 namespace archive {
 
@@ -10,8 +14,16 @@ namespace archive {
 // archive::process_entries() and its completeness in
 // archive::archive_complete (see extract_entries for the walk). Failures are
 // reported through corvid::show_message_box, which the silent switch closes;
-// "Failed to open archive!" when the file cannot be opened. Returns nothing
-// and throws nothing but std::bad_alloc.
-void extract_archive(const std::string& archive_path);
+// "Failed to open archive!" when the file cannot be opened. Throws nothing
+// but std::bad_alloc. Returns how the walk ended (read_failed when the file
+// could not be opened), so that the caller can tell an archive that proved
+// damaged from one whose file could not be written here.
+//
+// `written`, when given, receives read-only handles on every file extracted,
+// which share reading only: while they are held, nobody can write, rename or
+// delete those files (see win32_output); without it the files are released
+// at once.
+extraction_outcome extract_archive(const std::string& archive_path,
+                                   std::vector<corvid::unique_file>* written = nullptr);
 
 }  // namespace archive

@@ -24,8 +24,8 @@ std::wstring extended_path(const std::string& path) {
     return wide;
 }
 
-HANDLE create_file(const std::string& path, DWORD access, DWORD disposition) {
-    const DWORD share = FILE_SHARE_READ, flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+HANDLE create_file(const std::string& path, DWORD access, DWORD disposition, DWORD share = FILE_SHARE_READ) {
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
     if (path.size() < MAX_PATH) return ::CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
     std::wstring wide;
     try {
@@ -100,9 +100,25 @@ std::string win32_input::failure_text() {
     return corvid::error_text(error_ != ERROR_SUCCESS ? error_ : ::GetLastError());
 }
 
+namespace {
+
+bool same_path(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool win32_output::create(const std::string& path) {
     file_.reset();
     path_.clear();
+    // A later entry of the same name replaces the file: its hold goes first.
+    for (auto it = written_.begin(); it != written_.end();)
+        it = same_path(it->first, path) ? written_.erase(it) : it + 1;
     HANDLE h = create_file(path, GENERIC_WRITE, CREATE_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) {
         error_ = ::GetLastError();
@@ -132,13 +148,39 @@ bool win32_output::write(const char* data, std::size_t count) {
 }
 
 bool win32_output::close() {
-    HANDLE h = file_.release();
-    if (h == INVALID_HANDLE_VALUE) return true;
-    if (!::CloseHandle(h)) {
+    if (!file_) return true;
+    // The file must not change between the digest check of its data and the
+    // payload's start, yet the loader refuses a file that is open for
+    // writing. So the writing handle (read sharing only) hands over to a
+    // read-only one that shares reading only: a bridge that shares writing
+    // (the only kind that can coexist with the writer) is opened first, the
+    // writer closed, the final handle opened, the bridge closed. Renaming
+    // and deleting are refused throughout; the final open fails if anyone
+    // opened the file for writing meanwhile.
+    corvid::unique_file bridge(create_file(path_, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!bridge) {
         error_ = ::GetLastError();
         return false;
     }
+    if (!::CloseHandle(file_.release())) {
+        error_ = ::GetLastError();
+        return false;
+    }
+    corvid::unique_file held(create_file(path_, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ));
+    if (!held) {
+        error_ = ::GetLastError();
+        return false;
+    }
+    bridge.reset();
+    written_.emplace_back(path_, std::move(held));
     return true;
+}
+
+std::vector<corvid::unique_file> win32_output::take_written() {
+    std::vector<corvid::unique_file> handles;
+    for (auto& [path, handle] : written_) handles.push_back(std::move(handle));
+    written_.clear();
+    return handles;
 }
 
 void win32_output::remove() {

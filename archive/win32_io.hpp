@@ -5,6 +5,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "archive/io.hpp"
 #include "corvid/handle.hpp"
@@ -32,12 +34,21 @@ private:
 };
 
 // Extracted files: GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS,
-// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN.
+// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN. From its creation until
+// the sink (or whoever took them over) lets go, no other handle may write,
+// rename or delete a written file; reading it, and starting it, stays
+// possible. A second file of the same name replaces the first.
 class win32_output final : public output_sink {
 public:
     bool create(const std::string& path) override;
     bool write(const char* data, std::size_t count) override;
+    // Also swaps the writing handle for a read-only one sharing reading only
+    // (see take_written); false, with the file removed by remove(), when the
+    // swap finds the file opened for writing by someone else.
     bool close() override;
+    // The read-only handles of the files written and closed so far; whoever
+    // holds them keeps those files from being changed, renamed or deleted.
+    std::vector<corvid::unique_file> take_written();
     void remove() override;
     std::string failure_text() override;
     // The system's text for ERROR_INVALID_NAME.
@@ -47,6 +58,7 @@ private:
     corvid::unique_file file_;
     std::string path_;
     DWORD error_ = ERROR_SUCCESS;
+    std::vector<std::pair<std::string, corvid::unique_file>> written_;
 };
 
 }  // namespace archive

@@ -31,12 +31,32 @@ std::string expand_entry(archive::entry_table& table, const std::string& key) {
     return archive::expand_references(table, "%" + key + "%");
 }
 
+// The first quote at or after `from` that ends a quoted "/V" value. A quote
+// after an odd number of backslashes is written inside the value (\" is how
+// MSI properties quote a path with blanks) and does not end it; after an even
+// number the backslashes are the value's own and the quote ends it.
+std::size_t closing_quote(const std::string& text, std::size_t from) {
+    for (std::size_t e = text.find('"', from); e != std::string::npos; e = text.find('"', e + 1)) {
+        std::size_t backslashes = 0;
+        while (e - backslashes > from && text[e - backslashes - 1] == '\\') ++backslashes;
+        if (backslashes % 2 == 0) return e;
+    }
+    return std::string::npos;
+}
+
 }  // namespace
 
 std::string parent_directory(const std::string& working_directory) {
     if (working_directory.size() < 2) return working_directory;
     std::size_t cut = working_directory.rfind('\\', working_directory.size() - 2);
     return working_directory.substr(0, cut);
+}
+
+std::string launch_directory(const std::string& working_directory) {
+    std::string parent = parent_directory(working_directory);
+    // "D:" alone names the current directory of drive D, not its root.
+    if (parent.size() == 2 && parent[1] == ':') parent += '\\';
+    return parent;
 }
 
 std::string msi_log_path(const std::string& working_directory) {
@@ -50,7 +70,7 @@ void split_property_switch(archive::entry_table& table, std::string& passthrough
         std::string value;
         const std::string search = ascii_upper(command_line);
         if (std::size_t q = search.find(quoted_property_switch); q != std::string::npos) {
-            std::size_t e = search.find('"', q + quoted_property_switch.size());
+            std::size_t e = closing_quote(search, q + quoted_property_switch.size());
             value = command_line.substr(q + 3, e == std::string::npos ? std::string::npos : e - (q + 3));
             rest.erase(q, e == std::string::npos ? std::string::npos : e + 1 - q);
         } else if (std::size_t p = search.find(property_switch); p != std::string::npos) {

@@ -32,11 +32,19 @@ inline constexpr char msi_log_file_name[] = "\\KAVRO_msi.log.txt";
 // no such backslash comes back whole.
 std::string parent_directory(const std::string& working_directory);
 
+// The payload's current directory and the one the clean-up changes into:
+// parent_directory, except that a drive root keeps its backslash ("D:\ZELT1\"
+// gives "D:\", never the drive-relative "D:").
+std::string launch_directory(const std::string& working_directory);
+
 // parent_directory(working_directory) followed by msi_log_file_name.
 std::string msi_log_path(const std::string& working_directory);
 
 // Takes the first property switch out of the command line: a quoted "/V"..."
-// anywhere wins over an unquoted "/V" (the letter in either case). Stores the
+// anywhere wins over an unquoted "/V" (the letter in either case). Inside the
+// quoted form a quote after an odd number of backslashes (\") belongs to the
+// value, so /V"DIR=\"C:\Program Files\X\" Y=1" passes DIR=\"C:\Program
+// Files\X\" Y=1 whole. Stores the
 // rest in "commandline" and the switch's value in `passthrough`. Never throws:
 // on any failure "commandline" is the command line unchanged and
 // `passthrough` is empty.

@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "archive/extract.hpp"
 #include "archive/process_state.hpp"
@@ -95,8 +96,12 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
 
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     working_directory += corvid::format("ZELT%i\\", static_cast<int>(static_cast<std::uint32_t>(now)));
-    ::CreateDirectoryA(working_directory.c_str(), nullptr);
-    if (!::SetCurrentDirectoryA(working_directory.c_str())) {
+    // The name is predictable and %TEMP% is the user's: a folder of that name
+    // that is already there may hold files planted for the elevated payload
+    // to load. Only a folder this run created, which only it can write, is
+    // used.
+    if (!corvid::create_private_directory(working_directory) ||
+        !::SetCurrentDirectoryA(working_directory.c_str())) {
         corvid::show_message_box("SetCurrentDirectory failed", "Unable to set Working Directory");
         guard.reset();
         return 1;
@@ -107,14 +112,21 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
 
     split_property_switch(command_line);
 
-    archive::extract_archive(own_module_path());
+    // Held until the payload has ended: nobody can change, rename or delete
+    // what was extracted and checked before it has been started.
+    std::vector<corvid::unique_file> extracted;
+    const archive::extraction_outcome outcome = archive::extract_archive(own_module_path(), &extracted);
 
     merge_parameters();
     add_msi_log_switch(reset_file_attributes);
 
     int exit_code = 1;
     if (!archive::archive_complete) {
-        corvid::show_message_box(archive::invalid_archive_caption, archive::invalid_archive_text);
+        // "Failed to extract file!" has told the user what failed here (a
+        // locked file, a full disk); the download itself is fine, so nobody
+        // is sent to download it again.
+        if (outcome != archive::extraction_outcome::extract_failed)
+            corvid::show_message_box(archive::invalid_archive_caption, archive::invalid_archive_text);
     } else {
         std::string parameters = payload_parameters();
         parameters = apply_installer_language(parameters, config::product_name(),
@@ -122,7 +134,7 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
                                                   corvid::log::writef("%s", line.c_str());
                                               });
         const std::string payload = payload_path();
-        const std::string directory = parent_directory(working_directory);
+        const std::string directory = launch_directory(working_directory);
 
         if (log_ready) {
             corvid::log::write(std::string());
@@ -134,8 +146,9 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
         exit_code = launch_and_wait(payload, parameters, directory);
     }
 
+    extracted.clear();
     // Leave the working directory so that it can be removed.
-    ::SetCurrentDirectoryA(parent_directory(working_directory).c_str());
+    ::SetCurrentDirectoryA(launch_directory(working_directory).c_str());
     corvid::remove_directory_tree(working_directory);
     guard.reset();
     corvid::log::shutdown();

@@ -12,8 +12,11 @@ namespace {
 class win32_rotation : public rotation_operations {
 public:
     void remove(const std::string& path) override { ::DeleteFileA(path.c_str()); }
-    bool copy_if_absent(const std::string& from, const std::string& to) override {
-        return ::CopyFileA(from.c_str(), to.c_str(), TRUE) != FALSE;
+    copy_result copy_if_absent(const std::string& from, const std::string& to) override {
+        if (::CopyFileA(from.c_str(), to.c_str(), TRUE)) return copy_result::copied;
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? copy_result::target_exists
+                                                                            : copy_result::failed;
     }
     bool move_replacing(const std::string& from, const std::string& to) override {
         return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;

@@ -37,27 +37,33 @@ std::string file_lock_name(const std::string& base);
 // set in tests.
 class rotation_operations {
 public:
+    enum class copy_result { copied, target_exists, failed };
+
     virtual ~rotation_operations() = default;
     // Deletes the file if it can; the outcome does not matter.
     virtual void remove(const std::string& path) = 0;
-    // Copies from to a new file to; false when to exists or the copy fails.
-    virtual bool copy_if_absent(const std::string& from, const std::string& to) = 0;
+    // Copies from to a new file to. target_exists when to is there already;
+    // failed for every other reason (from unreadable, disk full, no access).
+    virtual copy_result copy_if_absent(const std::string& from, const std::string& to) = 0;
     // Renames from to to, replacing to; false on failure.
     virtual bool move_replacing(const std::string& from, const std::string& to) = 0;
 };
 
 // Keeps a copy of the current file before it is emptied: the copy goes to the
 // lowest-numbered generation (1 to generations) that does not exist yet. When
-// all exist, generation 2 is moved onto 1, 3 onto 2 and so on (stopping at the
-// first move that fails), and the copy into the newest generation is tried
-// once more. With generations 1 the one copy is replaced each time; with 0 no
-// copy is kept.
+// all exist, the oldest is dropped: generation 2 moves onto 1, 3 onto 2 and so
+// on, and the copy goes into the newest. With generations 1 the one copy is
+// replaced each time; with 0 no copy is kept.
 //
 // True when the current file may now be emptied (a copy was made, or none is
-// kept). False when the copy could not be made even after one shift: shifting
-// again could only discard more generations without freeing a slot, so the
-// caller keeps the current file as it is and appends to it (no line is lost),
-// and the next write tries again.
+// kept). False when no copy could be made; the caller then keeps the current
+// file as it is and appends to it (no line is lost), and the next write tries
+// again. A false result leaves the kept generations exactly as they were:
+// a copy that fails for any reason but an existing target ends the attempt
+// before anything is shifted, and a shift is undone when a move or the copy
+// after it fails (the oldest generation waits under the name of generation
+// generations + 1 until the new copy is in place), so the generations never
+// lose a file and stay in order, the highest number the newest.
 bool keep_generation(const std::string& base, std::uint32_t generations, rotation_operations& ops);
 
 }  // namespace corvid::log

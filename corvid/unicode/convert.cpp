@@ -16,6 +16,33 @@ bool flags_allowed(std::uint32_t codepage) noexcept {
     }
 }
 
+namespace {
+
+std::uint32_t locale_codepage(LCID locale, LCTYPE type, std::uint32_t fallback) noexcept {
+    DWORD value = 0;
+    if (::GetLocaleInfoW(locale, type | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(&value),
+                         sizeof(value) / sizeof(wchar_t)) == 0)
+        return fallback;
+    return value;
+}
+
+// Whether a conversion with the given code page may pass flags, decided on
+// the code page that the system will actually use for it.
+bool conversion_flags_allowed(std::uint32_t codepage) noexcept {
+    if (codepage == 0) return flags_allowed(::GetACP());
+    if (codepage > 3) return flags_allowed(codepage);
+    return flags_allowed(resolve_codepage(codepage, current_system_codepages()));
+}
+
+}  // namespace
+
+system_codepages current_system_codepages() noexcept {
+    const std::uint32_t ansi = ::GetACP();
+    return system_codepages{ansi, ::GetOEMCP(),
+                            locale_codepage(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTMACCODEPAGE, ansi),
+                            locale_codepage(::GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, ansi)};
+}
+
 std::wstring to_wide(const std::string& text, std::uint32_t codepage) {
     if (text.empty()) return std::wstring();
     // The system call counts in int: a longer text cannot be passed whole.
@@ -23,7 +50,7 @@ std::wstring to_wide(const std::string& text, std::uint32_t codepage) {
     // As many UTF-16 units as input bytes: no code page produces more units
     // than bytes, and a conversion that would is reported as out_of_memory.
     std::wstring buffer(text.size(), L'\0');
-    const DWORD flags = flags_allowed(codepage) ? MB_ERR_INVALID_CHARS : 0;
+    const DWORD flags = conversion_flags_allowed(codepage) ? MB_ERR_INVALID_CHARS : 0;
     int count = ::MultiByteToWideChar(codepage, flags, text.data(), static_cast<int>(text.size()),
                                       buffer.data(), static_cast<int>(buffer.size()));
     if (count != 0) {
@@ -47,7 +74,7 @@ std::string to_narrow(const std::wstring& text, std::uint32_t codepage, bool str
     if (text.size() > static_cast<std::size_t>(INT_MAX) / max_char) throw out_of_memory("");
     std::string buffer(text.size() * max_char, '\0');
     BOOL used_default = FALSE;
-    const bool report = flags_allowed(codepage);
+    const bool report = conversion_flags_allowed(codepage);
     int count = ::WideCharToMultiByte(codepage, 0, text.data(), static_cast<int>(text.size()),
                                       buffer.data(), static_cast<int>(buffer.size()), nullptr,
                                       report ? &used_default : nullptr);

@@ -45,15 +45,43 @@ public:
 // 57002-57011, 65000, 65001), true for every other number.
 bool flags_allowed(std::uint32_t codepage) noexcept;
 
+// The system's code pages that the symbolic code page numbers stand for.
+struct system_codepages {
+    std::uint32_t ansi;         // 0, CP_ACP
+    std::uint32_t oem;          // 1, CP_OEMCP
+    std::uint32_t mac;          // 2, CP_MACCP
+    std::uint32_t thread_ansi;  // 3, CP_THREAD_ACP
+};
+
+// The code page that a conversion given `codepage` actually converts with:
+// the symbolic numbers 0 to 3 resolve to the system's code pages, any other
+// number is itself. Whether a conversion may pass flags is decided on this
+// result: on a system whose ANSI code page is UTF-8 (65001, the "Use Unicode
+// UTF-8 for worldwide language support" setting) a conversion with code page
+// 0 is a UTF-8 conversion, and the system refuses the flags there.
+inline std::uint32_t resolve_codepage(std::uint32_t codepage, const system_codepages& system) noexcept {
+    switch (codepage) {
+    case 0: return system.ansi;
+    case 1: return system.oem;
+    case 2: return system.mac;
+    case 3: return system.thread_ansi;
+    default: return codepage;
+    }
+}
+
+// This system's code pages, as the conversions below resolve them.
+system_codepages current_system_codepages() noexcept;
+
 // Narrow text in codepage (0 = the system's ANSI code page) to UTF-16. Empty
 // input gives empty output without looking at the code page. Invalid byte
-// sequences raise unmappable_character unless the code page is restricted
-// (then the system substitutes). Never returns a partial result.
+// sequences raise unmappable_character unless the code page, resolved as
+// resolve_codepage does, is restricted (then the system substitutes). Never returns a partial result.
 std::wstring to_wide(const std::string& text, std::uint32_t codepage);
 
 // UTF-16 to narrow text in codepage. In strict mode a character the code page
 // cannot represent raises unmappable_character; otherwise it becomes the code
-// page's default character. Restricted code pages never report replacements.
+// page's default character. Restricted code pages (after resolve_codepage)
+// never report replacements.
 std::string to_narrow(const std::wstring& text, std::uint32_t codepage, bool strict);
 
 }  // namespace corvid::unicode

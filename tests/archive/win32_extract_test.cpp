@@ -66,6 +66,43 @@ TEST_F(Win32Extract, ReplacesAnExistingFile) {
     EXPECT_EQ(read_file(work + "a.txt"), "new");
 }
 
+TEST_F(Win32Extract, ExtractedFilesStayUnchangeableWhileTheirHandlesAreHeld) {
+    // Two entries of one name (in two spellings): the one read last is what
+    // stays, and its predecessor's hold does not stand in its way.
+    pack({installer_entry::make_value("executable32", "%installer32%"),
+          installer_entry::make_file("installer32", "setup.exe", "payload bytes"),
+          installer_entry::make_file("", "SETUP.EXE", "older bytes"),
+          installer_entry::make_file("", "data.msi", "package")});
+    std::vector<corvid::unique_file> held;
+    EXPECT_EQ(archive::extract_archive(installer, &held), archive::extraction_outcome::complete);
+    EXPECT_TRUE(archive::archive_complete);
+    EXPECT_EQ(held.size(), 2u);
+    for (const char* name : {"setup.exe", "data.msi"}) {
+        const std::string path = work + name;
+        // Read (and so started) by anyone, as the loader does.
+        EXPECT_FALSE(read_file(path).empty()) << name;
+        corvid::unique_file reader(::CreateFileA(path.c_str(), GENERIC_READ | FILE_EXECUTE,
+                                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(reader) << name;
+        // Never written, renamed or deleted.
+        corvid::unique_file writer(::CreateFileA(path.c_str(), GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_FALSE(writer) << name;
+        EXPECT_FALSE(::MoveFileExA(path.c_str(), (path + ".moved").c_str(), 0)) << name;
+        EXPECT_FALSE(::DeleteFileA(path.c_str())) << name;
+    }
+    EXPECT_EQ(read_file(work + "setup.exe"), "older bytes");
+    held.clear();
+    EXPECT_TRUE(::DeleteFileA((work + "setup.exe").c_str()));
+
+    // Without a taker the files are released when extraction returns.
+    archive::process_entries().clear();
+    archive::extract_archive(installer);
+    EXPECT_TRUE(::DeleteFileA((work + "data.msi").c_str()));
+}
+
 TEST_F(Win32Extract, ArchiveThatCannotBeOpenedLeavesTheFlagClear) {
     archive::extract_archive(dir.path() + "missing.exe");
     EXPECT_FALSE(archive::archive_complete);

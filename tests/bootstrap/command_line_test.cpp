@@ -118,6 +118,41 @@ TEST(SplitPropertySwitch, OnlyTheFirstSwitchIsTakenAndQuotedWins) {
     EXPECT_EQ(two_unquoted.merge(), R"( /VB=2 /V"A=1")");
 }
 
+TEST(LaunchDirectory, DriveRootKeepsItsBackslash) {
+    EXPECT_EQ(bootstrap::launch_directory(work_dir), R"(C:\Temp)");
+    EXPECT_EQ(bootstrap::launch_directory(R"(D:\ZELT1700000000\)"), R"(D:\)");
+    // The log path is unchanged by it: one backslash after the drive.
+    EXPECT_EQ(bootstrap::msi_log_path(R"(D:\ZELT1700000000\)"), R"(D:\KAVRO_msi.log.txt)");
+    EXPECT_EQ(bootstrap::launch_directory(R"(\\server\share\ZELT1\)"), R"(\\server\share)");
+}
+
+TEST(SplitPropertySwitch, EscapedQuoteStaysInsideTheQuotedSwitch) {
+    composition path(R"(/s /V"INSTALLDIR=\"C:\Program Files\Tarnwick\" X=1" /qn)");
+    EXPECT_EQ(path.passthrough, R"(INSTALLDIR=\"C:\Program Files\Tarnwick\" X=1)");
+    EXPECT_EQ(path.commandline(), "/s  /qn");
+    path.archive_value("parameters", R"(/V"A=1 ")");
+    EXPECT_EQ(path.merge(), R"(/s  /qn /V"INSTALLDIR=\"C:\Program Files\Tarnwick\" X=1 A=1 ")");
+
+    // Two backslashes are the value's own: the quote after them ends it.
+    composition even(R"(/V"DIR=C:\Temp\\" /qn)");
+    EXPECT_EQ(even.passthrough, R"(DIR=C:\Temp\\)");
+    EXPECT_EQ(even.commandline(), " /qn");
+
+    // Three: one escaped backslash and an escaped quote; the next quote ends it.
+    composition odd(R"(/V"A=\\\"B\\\"" /x)");
+    EXPECT_EQ(odd.passthrough, R"(A=\\\"B\\\")");
+    EXPECT_EQ(odd.commandline(), " /x");
+
+    // An escaped quote with no closing one runs to the end, like any open quote.
+    composition open(R"(/qn /V"A=\"1)");
+    EXPECT_EQ(open.passthrough, R"(A=\"1)");
+    EXPECT_EQ(open.commandline(), "/qn ");
+
+    // A backslash first in the value escapes the quote after it.
+    composition first(R"(/V"\" X)");
+    EXPECT_EQ(first.passthrough, R"(\" X)");
+}
+
 TEST(SplitPropertySwitch, ValueRunsToTheEndWithoutTerminator) {
     composition open_quote(R"(/qn /V"X=1 Y=2)");
     EXPECT_EQ(open_quote.passthrough, "X=1 Y=2");

@@ -64,6 +64,21 @@ TEST_F(InstallerLanguageRegistry, LanguageNames) {
     EXPECT_EQ(apply(""), "/L1045 ");
 }
 
+// Run under several locales (see CMakeLists.txt); CORVID_REQUIRE_ACP makes
+// sure the session has the ANSI code page a run means to test, UTF-8 (65001)
+// among them, where narrow conversions must not pass the flags that the
+// system refuses for that code page.
+TEST_F(InstallerLanguageRegistry, LanguageFromTheRegistryWhateverTheAnsiCodePage) {
+    if (const char* required = std::getenv("CORVID_REQUIRE_ACP")) {
+        ASSERT_EQ(::GetACP(), std::strtoul(required, nullptr, 0)) << "the session's ANSI code page";
+    }
+    set(L"InstallerLanguage", L"1031");
+    EXPECT_EQ(apply(" /qb"), "/L1031  /qb");
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstall.c_str());
+    set(L"InstallLang", L"Japanese");
+    EXPECT_EQ(apply(""), "/L1041 ");
+}
+
 TEST_F(InstallerLanguageRegistry, OwnSwitchWins) {
     set(L"InstallerLanguage", L"1031");
     set(L"InstallLang", L"French");
@@ -86,8 +101,10 @@ TEST_F(InstallerLanguageRegistry, UnreadableValuesAreSkipped) {
     set(L"InstallLang", L"Swedish");
     EXPECT_EQ(apply(""), "/L1053 ");
 
+    // Where the ANSI code page is UTF-8 every character is representable:
+    // the value is then taken as it stands.
     set(L"InstallerLanguage", L"\u0416\u20AC");
-    EXPECT_EQ(apply(""), "/L1053 ");
+    EXPECT_EQ(apply(""), ::GetACP() == CP_UTF8 ? "/L\xD0\x96\xE2\x82\xAC " : "/L1053 ");
 }
 
 // The correction depends on the system's default language, fixed per Wine

@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <vector>
+
+#include "corvid/win32.hpp"
+#include <aclapi.h>
+#include <sddl.h>
 
 #include "corvid/handle.hpp"
 #include "corvid/unicode/convert.hpp"
@@ -244,5 +251,285 @@ TEST(RemoveDirectoryTree, NeverDescendsThroughADirectoryLink) {
     if (make_directory_link(scratch.path() + "toplink", without_trailing(outside))) {
         corvid::remove_directory_tree(scratch.path() + "toplink");
         EXPECT_EQ(test_support::read_file(outside + "precious.txt"), "keep me");
+    }
+}
+
+TEST(RemoveDirectoryTree, EmptyPathDeletesNothing) {
+    // An empty path must not become "\", the root of the current drive.
+    scratch_dir scratch("rmempty");
+    ASSERT_TRUE(write_file(scratch.path() + "stays.txt", "x"));
+    char old[MAX_PATH];
+    DWORD n = ::GetCurrentDirectoryA(MAX_PATH, old);
+    ASSERT_TRUE(::SetCurrentDirectoryA(scratch.path().c_str()));
+    const bool removed = corvid::remove_directory_tree("");
+    ::SetCurrentDirectoryA(std::string(old, n).c_str());
+    EXPECT_FALSE(removed);
+    EXPECT_TRUE(exists(scratch.path() + "stays.txt"));
+}
+
+namespace {
+
+// Starts a Unix program under Wine. Wine runs it apart from its own
+// processes: there is no handle to wait for, so the program reports its end
+// through a file.
+bool start_unix_program(const char* program, std::string command_line) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessA(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    if (info.hProcess) ::CloseHandle(info.hProcess);
+    if (info.hThread) ::CloseHandle(info.hThread);
+    return true;
+}
+
+}  // namespace
+
+// A subfolder of the tree is swapped for a link to a folder outside it, and
+// back, over and over while trees are removed: nothing outside may change,
+// neither a file deleted nor an attribute cleared.
+TEST(RemoveDirectoryTree, LinkSwappedInDuringRemovalNeverLeadsOutside) {
+    scratch_dir scratch("rmrace");
+    const std::string outside = scratch.path() + "outside\\";
+    ASSERT_TRUE(::CreateDirectoryA(outside.c_str(), nullptr));
+    for (const char* name : {"victim.txt", "other.txt"}) {
+        ASSERT_TRUE(write_file(outside + name, "keep me"));
+        ASSERT_TRUE(::SetFileAttributesA((outside + name).c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const std::string unix_scratch = unix_path(scratch.path());
+    if (unix_scratch.empty()) GTEST_SKIP() << "needs Wine's Unix side to make links";
+
+    // The racer swaps tree/sub for a link to outside and back, as fast as it
+    // can, until the stop file appears.
+    const std::string script =
+        "import os,time\n"
+        "d=os.environ['RACE_DIR']\n"
+        "n=0\n"
+        "while not os.path.exists(d+'/stop'):\n"
+        "  try:\n"
+        "    os.rename(d+'/tree/sub',d+'/tree/real')\n"
+        "    os.symlink(d+'/outside',d+'/tree/sub')\n"
+        "    n+=1\n"
+        "    os.unlink(d+'/tree/sub')\n"
+        "    os.rename(d+'/tree/real',d+'/tree/sub')\n"
+        "  except OSError:\n"
+        "    time.sleep(0.0001)\n"
+        "open(d+'/swaps','w').write(str(n))\n";
+    ASSERT_TRUE(write_file(scratch.path() + "race.py", script));
+    ASSERT_TRUE(::SetEnvironmentVariableA("RACE_DIR", unix_scratch.c_str()));
+    ASSERT_TRUE(::SetEnvironmentVariableA("PYTHONDONTWRITEBYTECODE", "1"));
+
+    // The racer stops when this test ends, however it ends.
+    struct stopper {
+        std::string path;
+        ~stopper() {
+            write_file(path + "stop", "");
+            for (int i = 0; i < 200 && !exists(path + "swaps"); ++i) ::Sleep(50);
+        }
+    };
+    int rounds = 0;
+    {
+        ASSERT_TRUE(start_unix_program("Z:\\usr\\bin\\python3", "python3 " + unix_scratch + "race.py"));
+        stopper stop{scratch.path()};
+        const std::string tree = scratch.path() + "tree\\";
+        const DWORD start = ::GetTickCount();
+        while (::GetTickCount() - start < 3000) {
+            // Built beside the tree and moved in, so that nothing is ever
+            // written through a link the racer has just put there.
+            const std::string stage = scratch.path() + "stage\\";
+            corvid::remove_directory_tree(stage);
+            ASSERT_TRUE(::CreateDirectoryA(stage.c_str(), nullptr));
+            for (const char* name : {"victim.txt", "other.txt"}) {
+                ASSERT_TRUE(write_file(stage + name, "ours"));
+                ::SetFileAttributesA((stage + name).c_str(), FILE_ATTRIBUTE_READONLY);
+            }
+            ::CreateDirectoryA(tree.c_str(), nullptr);
+            if (!::MoveFileA(without_trailing(stage).c_str(), (tree + "sub").c_str())) continue;
+            corvid::remove_directory_tree(tree);
+            ++rounds;
+            bool intact = true;
+            for (const char* name : {"victim.txt", "other.txt"}) {
+                intact = intact && test_support::read_file(outside + name) == "keep me" &&
+                         (::GetFileAttributesA((outside + name).c_str()) & FILE_ATTRIBUTE_READONLY);
+            }
+            ASSERT_TRUE(intact) << "a file outside the tree changed in round " << rounds;
+        }
+    }
+    const std::string swaps = test_support::read_file(scratch.path() + "swaps");
+    EXPECT_GT(std::atoi(swaps.c_str()), 100) << "the racer hardly ran: the test proves little";
+    EXPECT_GT(rounds, 20);
+    EXPECT_EQ(test_support::names_in(outside), (std::vector<std::string>{"other.txt", "victim.txt"}));
+    // Whatever the race left behind is ours to clear.
+    ::DeleteFileA((scratch.path() + "tree\\sub").c_str());
+    ::RemoveDirectoryA((scratch.path() + "tree\\sub").c_str());
+    corvid::remove_directory_tree(scratch.path() + "tree");
+    for (const char* name : {"victim.txt", "other.txt"}) ::SetFileAttributesA((outside + name).c_str(), 0);
+}
+
+namespace {
+
+struct folder_security {
+    std::string owner;                // SID in SDDL form
+    std::vector<std::string> grants;  // "SID:mask:flags" for each allowed entry
+    bool protected_dacl = false;
+    bool inherited_entries = false;
+    bool other_entries = false;
+};
+
+std::string sid_text(PSID sid) {
+    LPSTR text = nullptr;
+    if (!::ConvertSidToStringSidA(sid, &text)) return "?";
+    std::string result(text);
+    ::LocalFree(text);
+    return result;
+}
+
+folder_security read_descriptor(PSECURITY_DESCRIPTOR descriptor) {
+    folder_security result;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE, present = FALSE;
+    PACL dacl = nullptr;
+    if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner ||
+        !::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
+        return result;
+    result.owner = sid_text(owner);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+    result.protected_dacl = (control & SE_DACL_PROTECTED) != 0;
+    for (DWORD i = 0; present && dacl && i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!::GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+        if (header->AceFlags & INHERITED_ACE) result.inherited_entries = true;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            result.other_entries = true;
+            continue;
+        }
+        auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+        char text[64];
+        std::snprintf(text, sizeof(text), ":%08lx:%02x", static_cast<unsigned long>(ace->Mask), header->AceFlags);
+        result.grants.push_back(sid_text(&ace->SidStart) + text);
+    }
+    std::sort(result.grants.begin(), result.grants.end());
+    return result;
+}
+
+folder_security read_back(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::wstring wide = corvid::unicode::to_wide(path, 0);
+    if (::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return folder_security();
+    folder_security result = read_descriptor(descriptor);
+    ::LocalFree(descriptor);
+    return result;
+}
+
+// Wine 8 keeps no security descriptor for files: it makes one up from the
+// Unix mode bits whenever asked, whatever was set.
+bool file_security_is_kept() {
+    return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr;
+}
+
+std::string own_user_sid() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return std::string();
+    unsigned char buffer[256];
+    DWORD size = 0;
+    bool ok = ::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
+    ::CloseHandle(token);
+    return ok ? sid_text(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : std::string();
+}
+
+// Full access (FILE_ALL_ACCESS), inherited by files and folders inside.
+std::string full(const std::string& sid) { return sid + ":001f01ff:03"; }
+
+}  // namespace
+
+TEST(PrivateDirectory, OnlyTheRunsAccountsMayUseItAndNothingIsInherited) {
+    scratch_dir scratch("private");
+    const std::string user = own_user_sid();
+    ASSERT_FALSE(user.empty());
+    auto expected_grants = [&](bool elevated) {
+        std::vector<std::string> want{full("S-1-5-18"), full("S-1-5-32-544")};
+        if (!elevated) want.push_back(full(user));
+        std::sort(want.begin(), want.end());
+        return want;
+    };
+
+    // Both forms of the descriptor, as the system reads them.
+    for (bool elevated : {true, false}) {
+        std::wstring sddl = corvid::private_directory_sddl(elevated, corvid::unicode::to_wide(user, 0));
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                           nullptr));
+        folder_security back = read_descriptor(descriptor);
+        ::LocalFree(descriptor);
+        EXPECT_EQ(back.owner, elevated ? "S-1-5-32-544" : user) << elevated;
+        EXPECT_EQ(back.grants, expected_grants(elevated)) << elevated;
+        EXPECT_TRUE(back.protected_dacl) << elevated;
+        EXPECT_FALSE(back.inherited_entries);
+        EXPECT_FALSE(back.other_entries);
+    }
+
+    // The folder itself, for this process's kind of run.
+    const std::string dir = scratch.path() + "ZELT1\\";
+    ASSERT_TRUE(corvid::create_private_directory(dir)) << ::GetLastError();
+    ASSERT_TRUE(write_file(dir + "payload.exe", "x"));
+    if (!file_security_is_kept()) {
+        std::printf("[   NOTE   ] this system keeps no file security descriptors: the folder's own is not read back\n");
+        return;
+    }
+    const bool elevated = corvid::process_is_elevated();
+    folder_security mine = read_back(dir);
+    EXPECT_EQ(mine.owner, elevated ? "S-1-5-32-544" : user);
+    EXPECT_EQ(mine.grants, expected_grants(elevated));
+    EXPECT_TRUE(mine.protected_dacl);
+    EXPECT_FALSE(mine.inherited_entries);
+    // A file made inside gets the folder's entries, not those of %TEMP%.
+    folder_security file = read_back(dir + "payload.exe");
+    EXPECT_EQ(file.grants.size(), expected_grants(elevated).size());
+}
+
+TEST(PrivateDirectory, WhatIsAlreadyThereIsRemovedAndTheFolderMadeAnew) {
+    scratch_dir scratch("private");
+    const std::string outside = scratch.path() + "outside\\";
+    ASSERT_TRUE(::CreateDirectoryA(outside.c_str(), nullptr));
+    ASSERT_TRUE(write_file(outside + "precious.txt", "keep me"));
+
+    // A folder planted with a library and a file.
+    const std::string planted = scratch.path() + "ZELT2\\";
+    ASSERT_TRUE(::CreateDirectoryA(planted.c_str(), nullptr));
+    ASSERT_TRUE(write_file(planted + "version.dll", "planted"));
+    ASSERT_TRUE(write_file(planted + "setup.exe", "planted"));
+    ASSERT_TRUE(corvid::create_private_directory(planted));
+    EXPECT_TRUE(test_support::names_in(planted).empty());
+    if (file_security_is_kept()) EXPECT_TRUE(read_back(planted).protected_dacl);
+
+    // A plain file of that name.
+    const std::string file = scratch.path() + "ZELT3";
+    ASSERT_TRUE(write_file(file, "planted"));
+    ASSERT_TRUE(corvid::create_private_directory(file + "\\"));
+    EXPECT_NE(::GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+
+    // A link to a folder elsewhere: the folder elsewhere keeps its files.
+    const std::string link = scratch.path() + "ZELT4";
+    if (make_directory_link(link, without_trailing(outside))) {
+        const bool made = corvid::create_private_directory(link + "\\");
+        EXPECT_EQ(test_support::read_file(outside + "precious.txt"), "keep me");
+        // Wine cannot remove a Unix link: then there is no fresh folder.
+        if (made) EXPECT_TRUE(test_support::names_in(link + "\\").empty());
+    }
+
+    // A file that cannot be deleted (held open without delete sharing):
+    // no fresh folder can be had.
+    const std::string held_dir = scratch.path() + "ZELT5\\";
+    ASSERT_TRUE(::CreateDirectoryA(held_dir.c_str(), nullptr));
+    ASSERT_TRUE(write_file(held_dir + "version.dll", "planted"));
+    {
+        corvid::unique_file held(::CreateFileA((held_dir + "version.dll").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(corvid::create_private_directory(held_dir));
     }
 }

@@ -10,22 +10,25 @@ using namespace corvid::log;
 namespace {
 
 // A set of named files for the rotation policy; files named in `locked`
-// can be neither written, replaced nor renamed.
+// can be neither written, replaced nor renamed; copies fail by themselves
+// (a full disk) while `copies_fail` is set.
 class file_set : public rotation_operations {
 public:
     std::map<std::string, std::string> files;
     std::set<std::string> locked;
+    bool copies_fail = false;
     int calls = 0;
 
     void remove(const std::string& path) override {
         ++calls;
         if (!locked.count(path)) files.erase(path);
     }
-    bool copy_if_absent(const std::string& from, const std::string& to) override {
+    copy_result copy_if_absent(const std::string& from, const std::string& to) override {
         ++calls;
-        if (files.count(to) || locked.count(to) || !files.count(from)) return false;
+        if (files.count(to)) return copy_result::target_exists;
+        if (copies_fail || locked.count(to) || !files.count(from)) return copy_result::failed;
         files[to] = files[from];
-        return true;
+        return copy_result::copied;
     }
     bool move_replacing(const std::string& from, const std::string& to) override {
         ++calls;
@@ -89,19 +92,23 @@ TEST(LogRotation, ThreeGenerationsFillUpThenShift) {
     EXPECT_EQ(fs.files.size(), 4u);  // current and three generations, nothing else
 }
 
-TEST(LogRotation, GivesUpAfterOneShiftWhenTheNewestGenerationStaysBlocked) {
+TEST(LogRotation, ABlockedShiftIsUndoneAndTriedAgainLater) {
     file_set fs;
     fs.files = {{gen(1), "g1"}, {gen(2), "g2"}, {gen(3), "g3"}};
     fs.locked.insert(gen(3));
-    EXPECT_FALSE(rotate(fs, 3, "current"));
-    EXPECT_EQ(fs.files[current], "current");  // kept, so the caller's line is not lost
-    EXPECT_EQ(fs.files[gen(1)], "g2");        // the one shift that was tried
-    EXPECT_EQ(fs.files[gen(3)], "g3");
-    EXPECT_LE(fs.calls, 8);
+    for (int line = 0; line < 5; ++line) {
+        EXPECT_FALSE(rotate(fs, 3, "current"));
+        EXPECT_EQ(fs.files[current], "current");  // kept, so the caller's line is not lost
+        const std::map<std::string, std::string> unchanged{
+            {current, "current"}, {gen(1), "g1"}, {gen(2), "g2"}, {gen(3), "g3"}};
+        EXPECT_EQ(fs.files, unchanged) << "after line " << line;
+    }
 
-    // The next rotation finds the slot the shift freed.
+    // Once the lock is gone the rotation goes ahead as usual.
+    fs.locked.clear();
     EXPECT_TRUE(rotate(fs, 3, "later"));
-    EXPECT_EQ(fs.files[gen(2)], "later");
+    const std::map<std::string, std::string> rotated{{current, ""}, {gen(1), "g2"}, {gen(2), "g3"}, {gen(3), "later"}};
+    EXPECT_EQ(fs.files, rotated);
 
     file_set single;
     single.files[gen(1)] = "kept";
@@ -109,4 +116,40 @@ TEST(LogRotation, GivesUpAfterOneShiftWhenTheNewestGenerationStaysBlocked) {
     EXPECT_FALSE(rotate(single, 1, "current"));
     EXPECT_EQ(single.files[gen(1)], "kept");
     EXPECT_LE(single.calls, 4);
+}
+
+TEST(LogRotation, ACopyThatFailsByItselfShiftsNothingOnAnyLine) {
+    // A full disk: the copy fails whatever slot it goes to. Each line tries
+    // again, and neither the kept files nor their order change.
+    for (std::uint32_t generations : {1u, 2u, 3u}) {
+        file_set full;
+        for (std::uint32_t n = 1; n <= generations; ++n) full.files[gen(n)] = "g" + std::to_string(n);
+        full.copies_fail = true;
+        const auto before = full.files;
+        for (int line = 0; line < 4; ++line) {
+            EXPECT_FALSE(rotate(full, generations, "current"));
+            auto kept = full.files;
+            kept.erase(current);
+            EXPECT_EQ(kept, before) << generations << " generations, line " << line;
+        }
+        // The disk has room again: the oldest goes, the new copy is the newest.
+        full.copies_fail = false;
+        EXPECT_TRUE(rotate(full, generations, "fresh"));
+        EXPECT_EQ(full.files[gen(generations)], "fresh");
+        if (generations > 1) {
+            EXPECT_EQ(full.files[gen(1)], "g2");
+        }
+        EXPECT_EQ(full.files.count(gen(generations + 1)), 0u);
+    }
+
+    // With free slots left, a failing copy does not try the higher ones, which
+    // would put a newer copy behind a gap.
+    file_set partly;
+    partly.files = {{gen(1), "g1"}};
+    partly.copies_fail = true;
+    EXPECT_FALSE(rotate(partly, 3, "current"));
+    EXPECT_EQ(partly.files.size(), 2u);
+    partly.copies_fail = false;
+    EXPECT_TRUE(rotate(partly, 3, "next"));
+    EXPECT_EQ(partly.files[gen(2)], "next");
 }

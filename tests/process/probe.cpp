@@ -7,11 +7,13 @@
 //                   counter read on entry ("started <ticks>"), for timing
 //                   harnesses on the same machine
 // Report lines: "commandline=", "cwd=", "path=", each followed by the exact
-// text, and "image=", a 64-bit FNV-1a hash of the probe's own file in hex, by
-// which a test tells the intact payload from damaged bytes.
+// text, "image=", a 64-bit FNV-1a hash of the probe's own file in hex, by
+// which a test tells the intact payload from damaged bytes, and "folder=",
+// the names in the probe's own folder, sorted and separated by "|".
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 
 #include "corvid/handle.hpp"
@@ -47,6 +49,22 @@ std::string image_hash(const char* path) {
     return text;
 }
 
+std::string folder_names(const std::string& path) {
+    std::string folder = path.substr(0, path.rfind('\\') + 1);
+    std::set<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = ::FindFirstFileA((folder + "*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return "unlisted";
+    do {
+        std::string name = entry.cFileName;
+        if (name != "." && name != "..") names.insert(name);
+    } while (::FindNextFileA(listing, &entry));
+    ::FindClose(listing);
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : "|") + name;
+    return text;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -70,7 +88,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         std::string text = std::string("commandline=") + ::GetCommandLineA() + "\n" +
                            "cwd=" + std::string(cwd, cwd_length) + "\n" +
                            "path=" + std::string(path, path_length) + "\n" +
-                           "image=" + image_hash(std::string(path, path_length).c_str()) + "\n";
+                           "image=" + image_hash(std::string(path, path_length).c_str()) + "\n" +
+                           "folder=" + folder_names(std::string(path, path_length)) + "\n";
         append_file(report, text);
     }
 

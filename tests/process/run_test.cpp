@@ -2,7 +2,16 @@
 // probe payload, started as processes under a private TEMP.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <thread>
 #include <regex>
+
+#include "corvid/handle.hpp"
+#include "corvid/temp.hpp"
+#include "corvid/win32.hpp"
 
 #include "tests/process/harness.hpp"
 
@@ -148,25 +157,247 @@ TEST(Run, PayloadThatCannotBeStartedEndsWithOne) {
     EXPECT_FALSE(has_working_directory(f.temp_entries()));
 }
 
-TEST(Run, LeftoverWorkingDirectoryOfTheSameNameIsReused) {
-    installer_fixture f("leftover");
+// The working folder's name is predictable, and %TEMP% is the user's: any
+// process of the user can make the folder first and plant a library that the
+// elevated setup would load from beside itself.
+TEST(Run, PreCreatedWorkingFolderIsNeverUsedAsItWas) {
+    installer_fixture f("precreated");
     std::string installer = f.pack(shipped_values);
-    // Pre-create working directories for the next few seconds.
+    const std::string library = "MZ planted library";
+    // Folders for this second and the next few, each with a planted library
+    // and file.
     std::time_t now = std::time(nullptr);
-    for (int i = 0; i < 5; ++i)
-        ::CreateDirectoryA((f.temp() + "ZELT" + std::to_string(static_cast<int>(now + i))).c_str(), nullptr);
+    std::vector<std::string> planted;
+    for (int i = 0; i < 5; ++i) {
+        std::string dir = f.temp() + "ZELT" + std::to_string(static_cast<int>(now + i)) + "\\";
+        ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
+        process_test::write_all(dir + "version.dll", library);
+        process_test::write_all(dir + "setup.ini", "planted");
+        planted.push_back(dir);
+    }
     auto result = f.run(installer, "/s", 5);
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exit_code, 5u);
-    EXPECT_FALSE(f.report().empty());
-    // The reused one is removed like a fresh one; nothing else was added.
+    auto report = f.report();
+    ASSERT_FALSE(report.empty()) << "the payload did not run";
+    // It ran from a folder that held what the archive holds, and no more.
+    EXPECT_EQ(report["folder"], "probe.exe");
+    const std::string run_folder = report["path"].substr(0, report["path"].rfind('\\') + 1);
+    EXPECT_NE(std::find(planted.begin(), planted.end(), run_folder), planted.end()) << run_folder;
+
+    // The folder used is removed; the planted folders of other seconds stay
+    // as they were (they are not the run's to touch).
     int gone = 0;
-    for (int i = 0; i < 5; ++i) {
-        std::string dir = f.temp() + "ZELT" + std::to_string(static_cast<int>(now + i));
-        if (::GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES) ++gone;
-        else ::RemoveDirectoryA(dir.c_str());
+    for (const std::string& dir : planted) {
+        if (::GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            ++gone;
+            continue;
+        }
+        EXPECT_EQ(process_test::read_all(dir + "setup.ini"), "planted");
+        corvid::remove_directory_tree(dir);
     }
     EXPECT_EQ(gone, 1);
     for (const std::string& name : f.temp_entries())
         EXPECT_TRUE(name.rfind("Keelson", 0) == 0 || name == "probe-report.txt") << "left: " << name;
+}
+
+// A planted file that cannot be deleted (held open by the planting process):
+// no fresh folder can be had, and nothing is started.
+TEST(Run, WorkingFolderThatCannotBeMadeFreshEndsWithOne) {
+    installer_fixture f("heldplant");
+    std::string installer = f.pack(shipped_values);
+    std::time_t now = std::time(nullptr);
+    std::vector<corvid::unique_file> held;
+    for (int i = 0; i < 5; ++i) {
+        std::string dir = f.temp() + "ZELT" + std::to_string(static_cast<int>(now + i)) + "\\";
+        ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
+        process_test::write_all(dir + "version.dll", "planted");
+        held.emplace_back(::CreateFileA((dir + "version.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held.back());
+    }
+    auto result = f.run(installer, "/s", 5);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 1u);
+    EXPECT_TRUE(f.report().empty()) << "the payload ran";
+    held.clear();
+    for (const std::string& name : f.temp_entries())
+        if (name.rfind("ZELT", 0) == 0) corvid::remove_directory_tree(f.temp() + name);
+}
+
+namespace {
+
+// The probe's own hash of its file (see probe.cpp).
+std::string fnv_hash(const std::string& bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ull;
+    char text[17];
+    std::snprintf(text, sizeof(text), "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+// Another process of the user, trying again and again to overwrite, rename
+// and delete the payload in any working folder under `temp`. It stops a
+// moment after the probe has reported (the probe then still runs for a
+// while): once the payload has ended the run releases its files for the
+// clean-up, and what happens to them then no longer matters. Counts the
+// attempts made on an existing payload and what succeeded.
+struct payload_attacker {
+    std::string temp;
+    std::string report;
+    std::atomic<bool> stop{false};
+    int attempts = 0;
+    std::vector<std::string> successes;
+
+    void run() {
+        DWORD reported_at = 0;
+        while (!stop) {
+            if (!reported_at && ::GetFileAttributesA(report.c_str()) != INVALID_FILE_ATTRIBUTES)
+                reported_at = ::GetTickCount() | 1;
+            if (reported_at && ::GetTickCount() - reported_at > 150) return;
+            WIN32_FIND_DATAA entry;
+            corvid::unique_find listing(::FindFirstFileA((temp + "ZELT*").c_str(), &entry));
+            if (!listing) continue;
+            do {
+                const std::string payload = temp + entry.cFileName + "\\probe.exe";
+                if (::GetFileAttributesA(payload.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+                ++attempts;
+                corvid::unique_file writer(::CreateFileA(payload.c_str(), GENERIC_WRITE,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                if (writer) {
+                    DWORD written = 0;
+                    if (::WriteFile(writer.get(), "EVIL", 4, &written, nullptr) && written == 4)
+                        successes.push_back("overwritten");
+                }
+                writer.reset();
+                if (::MoveFileExA(payload.c_str(), (payload + ".moved").c_str(), 0)) successes.push_back("renamed");
+                if (::DeleteFileA(payload.c_str())) successes.push_back("deleted");
+            } while (!stop && ::FindNextFileA(listing.get(), &entry));
+        }
+    }
+};
+
+}  // namespace
+
+// The payload is checked while it is extracted and then started: in between,
+// nobody may change, rename or delete it.
+TEST(Run, PayloadCannotBeSwappedBeforeItStarts) {
+    installer_fixture f("swap");
+    std::string installer = f.pack(shipped_values);
+    const std::string intact = fnv_hash(process_test::read_all(process_test::bin_dir() + "probe.exe"));
+    int started = 0;
+    const DWORD begin = ::GetTickCount();
+    for (int round = 0; round < 6 && ::GetTickCount() - begin < 20000; ++round) {
+        ::DeleteFileA(f.report_path().c_str());
+        payload_attacker attacker;
+        attacker.temp = f.temp();
+        attacker.report = f.report_path();
+        std::thread thread([&] { attacker.run(); });
+        // The probe stays a moment, so that attempts also fall while it runs.
+        auto result = f.run(installer, "/s", 7, {{"PROBE_SLEEP_MS", "400"}});
+        attacker.stop = true;
+        thread.join();
+        ASSERT_TRUE(result.finished);
+        EXPECT_TRUE(attacker.successes.empty())
+            << "round " << round << ": " << attacker.successes.size() << " attacks succeeded, first "
+            << attacker.successes.front();
+        EXPECT_GT(attacker.attempts, 0) << "round " << round << ": the attacker never saw the payload";
+        auto report = f.report();
+        if (result.exit_code == 7) {
+            ++started;
+            EXPECT_EQ(report["image"], intact) << "round " << round << ": a changed payload was started";
+            EXPECT_EQ(report["folder"], "probe.exe");
+        } else {
+            // An open for writing slipped in while the extracted file was
+            // handed over to its read-only handle: then nothing is started.
+            EXPECT_EQ(result.exit_code, 1u);
+            EXPECT_TRUE(report.empty()) << "round " << round;
+        }
+        for (const std::string& name : f.temp_entries())
+            EXPECT_NE(name.rfind("ZELT", 0), 0u) << "left: " << name;
+    }
+    EXPECT_GT(started, 0) << "the payload never ran";
+}
+
+namespace {
+
+// Unix path of a Windows path under Wine; empty elsewhere.
+std::string unix_path_of(const std::string& path) {
+    using fn = char*(CDECL*)(LPCWSTR);
+    auto get = reinterpret_cast<fn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!get) return std::string();
+    std::wstring wide(path.begin(), path.end());
+    char* unix_name = get(wide.c_str());
+    if (!unix_name) return std::string();
+    std::string result(unix_name);
+    ::HeapFree(::GetProcessHeap(), 0, unix_name);
+    return result;
+}
+
+// Runs a Unix command under Wine and gives it a moment to finish (Wine runs
+// Unix programs apart from its own processes, with nothing to wait for).
+void run_unix(const char* program, std::string command_line) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessA(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return;
+    if (info.hProcess) ::CloseHandle(info.hProcess);
+    if (info.hThread) ::CloseHandle(info.hThread);
+}
+
+// A drive letter of this Wine prefix that names a scratch folder, for as
+// long as the object lives.
+class scratch_drive {
+public:
+    explicit scratch_drive(const std::string& folder) {
+        const std::string devices = unix_path_of("C:\\");  // .../dosdevices/c:/
+        const std::string target = unix_path_of(folder);
+        if (devices.size() < 4 || target.empty()) return;
+        const DWORD used = ::GetLogicalDrives();
+        for (char letter = 'Q'; letter <= 'Y'; ++letter) {
+            if (used & (1u << (letter - 'A'))) continue;
+            link_ = devices.substr(0, devices.size() - 3) + static_cast<char>(letter - 'A' + 'a') + ":";
+            run_unix("Z:\\bin\\ln", "ln -s " + target + " " + link_);
+            root_ = std::string(1, letter) + ":\\";
+            for (int i = 0; i < 100 && ::GetFileAttributesA(root_.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+                ::Sleep(20);
+            if (::GetFileAttributesA(root_.c_str()) == INVALID_FILE_ATTRIBUTES) root_.clear();
+            return;
+        }
+    }
+    ~scratch_drive() {
+        if (!link_.empty()) run_unix("Z:\\bin\\rm", "rm -f " + link_);
+    }
+    const std::string& root() const { return root_; }  // "Q:\", empty when none could be made
+
+private:
+    std::string link_, root_;
+};
+
+}  // namespace
+
+// %TEMP% at a drive root: the payload starts in the root itself, not in the
+// drive's current directory, and the clean-up leaves and removes the working
+// folder.
+TEST(Run, TempAtADriveRoot) {
+    installer_fixture f("droot");
+    std::string installer = f.pack(shipped_values);
+    test_support::scratch_dir folder("drive");
+    scratch_drive drive(folder.path());
+    if (drive.root().empty()) GTEST_SKIP() << "no drive letter can be made for a folder here";
+    auto result = f.run(installer, "/s", 7, {{"TEMP", drive.root()}, {"TMP", drive.root()}});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 7u);
+    auto report = f.report();
+    ASSERT_FALSE(report.empty()) << "the payload did not run";
+    EXPECT_EQ(report["cwd"], drive.root());
+    EXPECT_EQ(report["path"].rfind(drive.root() + "ZELT", 0), 0u) << report["path"];
+    EXPECT_NE(parameters_of(report["commandline"]).find("\\\"" + drive.root() + "KAVRO_msi.log.txt\\\""),
+              std::string::npos)
+        << report["commandline"];
+    for (const std::string& name : test_support::names_in(folder.path()))
+        EXPECT_TRUE(name.rfind("Keelson", 0) == 0) << "left: " << name;
 }

@@ -11,6 +11,7 @@
 #include "corvid/error_text.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/lock.hpp"
+#include "archive/installer_builder.hpp"
 #include "tests/process/harness.hpp"
 #include "tests/support/start_process.hpp"
 
@@ -184,11 +185,35 @@ TEST(Boxes, ArchiveThatCannotBeOpened) {
     EXPECT_EQ(run.exit_code(), 1u);
 }
 
-TEST(Boxes, PayloadFileLockedByAnotherProcess) {
+TEST(Boxes, ExtractionFailureIsNotCalledADamagedDownload) {
+    // A file entry whose name is refused: extraction reports it, and the
+    // user is not also told to download the installer again.
+    installer_fixture f("ui_extract");
+    const std::string stub = process_test::read_all(process_test::bin_dir() + "bootstrapper.exe");
+    const std::string probe = process_test::read_all(process_test::bin_dir() + "probe.exe");
+    const std::string installer = f.work() + "refused.exe";
+    process_test::write_all(installer, archive::build_installer(
+                                           stub, "bootstrapper.exe",
+                                           {archive::installer_entry::make_value("executable32", "%installer32%"),
+                                            archive::installer_entry::make_file("installer32", "CON", probe)}));
+    running run(f, installer, "");
+    box failed = run.answer("Failed to extract file!");
+    const std::string prefix = "File: " + f.temp() + "ZELT";
+    EXPECT_EQ(failed.text.substr(0, prefix.size()), prefix) << failed.text;
+    const std::string suffix = "\\CON\rError: " + corvid::error_text(ERROR_INVALID_NAME);
+    EXPECT_TRUE(failed.text.size() > suffix.size() &&
+                failed.text.compare(failed.text.size() - suffix.size(), suffix.size(), suffix) == 0)
+        << failed.text;
+    EXPECT_TRUE(run.ends_without_window()) << "a second box followed";
+    EXPECT_EQ(run.exit_code(), 1u);
+    EXPECT_TRUE(f.report().empty()) << "the payload started";
+}
+
+TEST(Boxes, PlantedWorkingFolderThatCannotBeClearedIsNotUsed) {
     installer_fixture f("ui_locked");
     std::string installer = f.pack({});
-    // A scanner holding the payload's file open without sharing, in every
-    // working directory the run may take.
+    // Another process made every working folder the run may take and holds
+    // a file in each open without delete sharing.
     std::time_t now = std::time(nullptr);
     std::vector<std::string> directories;
     std::vector<corvid::unique_file> held;
@@ -200,14 +225,7 @@ TEST(Boxes, PayloadFileLockedByAnotherProcess) {
         ASSERT_TRUE(held.back());
     }
     running run(f, installer, "");
-    box failed = run.answer("Failed to extract file!");
-    const std::string prefix = "File: " + f.temp() + "ZELT";
-    EXPECT_EQ(failed.text.substr(0, prefix.size()), prefix) << failed.text;
-    const std::string suffix = "\\probe.exe\rError: " + corvid::error_text(ERROR_SHARING_VIOLATION);
-    EXPECT_TRUE(failed.text.size() > suffix.size() &&
-                failed.text.compare(failed.text.size() - suffix.size(), suffix.size(), suffix) == 0)
-        << failed.text;
-    EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
+    EXPECT_EQ(run.answer("SetCurrentDirectory failed").text, "Unable to set Working Directory");
     EXPECT_EQ(run.exit_code(), 1u);
     EXPECT_TRUE(f.report().empty()) << "the payload started";
     held.clear();

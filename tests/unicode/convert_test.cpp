@@ -104,3 +104,34 @@ TEST(FlagsAllowed, FalseExactlyForTheRestrictedCodePages) {
                              65002u, 0xFFFFFFFFu})
         EXPECT_TRUE(flags_allowed(cp)) << cp;
 }
+
+TEST(ResolveCodepage, FlagsAreDecidedOnTheCodePageActuallyUsed) {
+    // A system set to "Use Unicode UTF-8 for worldwide language support".
+    const system_codepages utf8_system{65001, 65001, 10000, 65001};
+    EXPECT_EQ(resolve_codepage(0, utf8_system), 65001u);
+    EXPECT_FALSE(flags_allowed(resolve_codepage(0, utf8_system)));
+    EXPECT_FALSE(flags_allowed(resolve_codepage(1, utf8_system)));
+    EXPECT_TRUE(flags_allowed(resolve_codepage(2, utf8_system)));
+    EXPECT_FALSE(flags_allowed(resolve_codepage(3, utf8_system)));
+
+    const system_codepages western{1252, 850, 10000, 1252};
+    EXPECT_EQ(resolve_codepage(0, western), 1252u);
+    EXPECT_EQ(resolve_codepage(1, western), 850u);
+    EXPECT_EQ(resolve_codepage(2, western), 10000u);
+    EXPECT_EQ(resolve_codepage(3, western), 1252u);
+    EXPECT_TRUE(flags_allowed(resolve_codepage(0, western)));
+    // Real numbers stand for themselves, whatever the system.
+    EXPECT_EQ(resolve_codepage(65001, western), 65001u);
+    EXPECT_EQ(resolve_codepage(932, utf8_system), 932u);
+    EXPECT_EQ(resolve_codepage(4, utf8_system), 4u);
+}
+
+TEST(ResolveCodepage, ThisSystemsCodePages) {
+    const system_codepages here = current_system_codepages();
+    EXPECT_EQ(here.ansi, ::GetACP());
+    EXPECT_EQ(here.oem, ::GetOEMCP());
+    // The strict ANSI conversion works whatever the ANSI code page: text the
+    // code page holds converts back and forth, also where it is UTF-8.
+    const std::wstring latin = L"Deutsch";
+    EXPECT_EQ(to_wide(to_narrow(latin, 0, true), 0), latin);
+}
