@@ -1,14 +1,11 @@
 #include "archive/chunk.hpp"
+#include "archive/worker.hpp"
 
 #include <algorithm>
-#include <condition_variable>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -36,26 +33,12 @@ std::uint32_t little_endian32(const unsigned char* bytes) noexcept {
 class overlapped_consumer {
 public:
     overlapped_consumer(const chunk_reader::consumer& consume, bool overlap) : consume_(consume) {
-        if (!overlap) return;
-        try {
-            worker_ = std::thread([this] { work(); });
-        } catch (const std::system_error&) {
-            // Inline then.
-        }
+        if (overlap) worker_.start(&overlapped_consumer::work, this);
     }
 
-    // Lets the block in flight finish, whatever happened meanwhile: the
+    // The worker lets the block in flight finish before it stops: the
     // caller's buffers must outlive every call.
-    ~overlapped_consumer() {
-        if (!worker_.joinable()) return;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [this] { return !pending_; });
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        worker_.join();
-    }
+    ~overlapped_consumer() = default;
 
     overlapped_consumer(const overlapped_consumer&) = delete;
     overlapped_consumer& operator=(const overlapped_consumer&) = delete;
@@ -64,8 +47,7 @@ public:
     // block; an exception of the consumer is raised here, on the caller's
     // thread.
     bool settle() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return !pending_; });
+        if (worker_.started()) worker_.wait();
         if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
         return accepted_;
     }
@@ -73,51 +55,88 @@ public:
     // Hands over `count` bytes at `data`, which stay unchanged until the next
     // settle() returns. Only after settle() returned true.
     void pass(const char* data, std::size_t count) {
-        if (!worker_.joinable()) {
+        if (!worker_.started()) {
             accepted_ = consume_(data, count);
             return;
         }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            data_ = data;
-            count_ = count;
-            pending_ = true;
-        }
-        changed_.notify_all();
+        data_ = data;
+        count_ = count;
+        // Refused unless the consumer says otherwise.
+        accepted_ = false;
+        worker_.post();
     }
 
 private:
-    void work() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [this] { return pending_ || stopping_; });
-            if (!pending_) return;
-            lock.unlock();
-            bool accepted = false;
-            std::exception_ptr error;
-            try {
-                accepted = consume_(data_, count_);
-            } catch (...) {
-                error = std::current_exception();
-            }
-            lock.lock();
-            accepted_ = accepted;
-            error_ = error;
-            pending_ = false;
-            changed_.notify_all();
+    static void work(void* context) {
+        auto* self = static_cast<overlapped_consumer*>(context);
+        try {
+            self->accepted_ = self->consume_(self->data_, self->count_);
+        } catch (...) {
+            self->error_ = std::current_exception();
         }
     }
 
     const chunk_reader::consumer& consume_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
     const char* data_ = nullptr;
     std::size_t count_ = 0;
-    bool pending_ = false;
-    bool stopping_ = false;
     bool accepted_ = true;
     std::exception_ptr error_;
-    std::thread worker_;  // last: started after every member it uses
+    worker worker_;  // last: stopped before every member it uses ends
+};
+
+// Reads the blocks of a streamed chunk ahead on a thread of its own, so that
+// reading one block overlaps digesting (and writing) the one before it. One
+// read is in flight at a time. Without a second thread the read runs at
+// request(), with the same results.
+class read_ahead {
+public:
+    read_ahead(seekable_input& input, bool overlap) : input_(input) {
+        if (overlap) worker_.start(&read_ahead::work, this);
+    }
+
+    read_ahead(const read_ahead&) = delete;
+    read_ahead& operator=(const read_ahead&) = delete;
+
+    // Starts reading `count` bytes at `offset` into `buffer`, which the
+    // caller leaves alone until result() returns. Only with no read in
+    // flight.
+    void request(std::uint64_t offset, char* buffer, std::size_t count) {
+        offset_ = offset;
+        buffer_ = buffer;
+        count_ = count;
+        if (!worker_.started()) {
+            work(this);
+            return;
+        }
+        read_ = false;
+        worker_.post();
+    }
+
+    // Waits for the read; whether every byte arrived. An exception of the
+    // input is raised here, on the caller's thread.
+    bool result() {
+        if (worker_.started()) worker_.wait();
+        if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+        return read_;
+    }
+
+private:
+    static void work(void* context) {
+        auto* self = static_cast<read_ahead*>(context);
+        try {
+            self->read_ = self->input_.read_at(self->offset_, self->buffer_, self->count_);
+        } catch (...) {
+            self->error_ = std::current_exception();
+        }
+    }
+
+    seekable_input& input_;
+    std::uint64_t offset_ = 0;
+    char* buffer_ = nullptr;
+    std::size_t count_ = 0;
+    bool read_ = false;
+    std::exception_ptr error_;
+    worker worker_;  // last: stopped before every member it uses ends
 };
 
 }  // namespace
@@ -193,25 +212,39 @@ chunk_status chunk_reader::read_chunk(const consumer& consume, std::uint64_t* le
     if (status != chunk_status::ok) return status;
     if (length_out) *length_out = length;
 
-    // Two blocks when the chunk spans several: the consumer works on one
-    // while the next is read into the other.
+    // Three blocks when the chunk spans several: the next one is read into
+    // one while the consumer works on another and the digest reads it too;
+    // the third is the one the consumer had before, free again once it has
+    // settled.
     const bool several = length > max_read_block;
-    std::unique_ptr<char[]> blocks[2];
+    std::unique_ptr<char[]> blocks[3];
     try {
         blocks[0].reset(new char[std::min<std::size_t>(std::max<std::uint32_t>(length, 1), max_read_block)]);
-        if (several) blocks[1].reset(new char[max_read_block]);
+        if (several) {
+            blocks[1].reset(new char[max_read_block]);
+            blocks[2].reset(new char[max_read_block]);
+        }
     } catch (const std::bad_alloc&) {
         return chunk_status::read_failed;
     }
+    auto block_size = [&](std::uint64_t done) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(length - done, max_read_block));
+    };
     md5 digest;
     overlapped_consumer consumer(consume, several);
+    // Declared after the blocks and the consumer: it ends first, and waits
+    // for its read in flight before the blocks go.
+    read_ahead reader(input_, several);
+    if (length > 0) reader.request(start, blocks[0].get(), block_size(0));
     for (std::uint64_t done = 0, index = 0; done < length; ++index) {
-        char* block = blocks[several ? index % 2 : 0].get();
-        std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, max_read_block));
-        bool read = input_.read_at(start + done, block, count);
+        char* block = blocks[several ? index % 3 : 0].get();
+        std::size_t count = block_size(done);
+        bool read = reader.result();
         // A refusal of the block before comes first: it happened first.
         if (!consumer.settle()) return chunk_status::consumer_failed;
         if (!read) return chunk_status::read_failed;
+        if (done + count < length)
+            reader.request(start + done + count, blocks[(index + 1) % 3].get(), block_size(done + count));
         consumer.pass(block, count);
         digest.update(block, count);
         done += count;

@@ -67,7 +67,9 @@ public:
     // consumer runs on a second thread, one block at a time and in order,
     // while the next block is read and digested: it must not depend on the
     // calling thread (its own thread-local state, such as the last error, is
-    // its own), and an exception it throws reaches the caller.
+    // its own), and an exception it throws reaches the caller. The input is
+    // then read ahead on a third thread, one read at a time, so that reading
+    // a block overlaps digesting and writing the one before it.
     using consumer = std::function<bool(const char* data, std::size_t count)>;
     chunk_status read_chunk(const consumer& consume, std::uint64_t* length = nullptr);
 

@@ -22,7 +22,9 @@ public:
     // Reads exactly `count` bytes starting at `offset` into `buffer`. False
     // on failure and on a short read (fewer bytes available); the buffer's
     // content is then unspecified. Callers never ask for more than
-    // max_read_block bytes at once.
+    // max_read_block bytes at once. The chunk reader may call it from a
+    // thread of its own (one call at a time), so the failure is kept in the
+    // object, not in the calling thread's state.
     virtual bool read_at(std::uint64_t offset, void* buffer, std::size_t count) = 0;
 
     // The platform's text for the most recent failure of this input (the

@@ -9,6 +9,23 @@ if(WIN32)
   # with ASLR and DEP (and high-entropy ASLR on x86_64).
   add_link_options(-static -static-libgcc -static-libstdc++
                    -Wl,--dynamicbase -Wl,--nxcompat)
+  # Every download carries the stub, so the Windows programs are built for
+  # size: each function and datum in a section of its own, and the link drops
+  # every section nothing refers to. The few loops where speed shows (the
+  # digest) ask for speed themselves. Debug information is always produced;
+  # it goes to a separate file beside the stripped program (corvid_ship).
+  add_compile_options(-Os -g -ffunction-sections -fdata-sections)
+  add_link_options(-Wl,--gc-sections)
+  # Reproducible programs: no link time in the PE header, and no folder of
+  # the checkout or the build tree in the code or the debug information.
+  # Sources appear relative to the checkout, and the compiler's folder (the
+  # build tree) as ".", so that tools started in the checkout find them. The
+  # later map wins where both match (a build tree inside the checkout). The
+  # compiler's command line, which names both folders, stays out too.
+  add_link_options(-Wl,--no-insert-timestamp)
+  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
+                      -ffile-prefix-map=${CMAKE_BINARY_DIR}=.
+                      -gno-record-gcc-switches)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     add_link_options(-Wl,--high-entropy-va)
   endif()

@@ -3,10 +3,10 @@
 #include <shlobj.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <utility>
 #include <vector>
 
+#include "corvid/error_text.hpp"
 #include "corvid/exception.hpp"
 #include "corvid/exception_w.hpp"
 #include "corvid/unicode/convert.hpp"
@@ -47,6 +47,30 @@ bool known_folder(int csidl, std::wstring& folder) {
     return true;
 }
 
+// Creates `folder` with any missing parents, with the wide calls so that
+// names outside the ANSI code page are created as they are. Each leading part
+// is tried in turn and its failure passed over (a drive, a share or an
+// existing folder cannot be created); only whether `folder` is a folder at the
+// end decides. Throws corvid::exception_w with the reason of the last failed
+// creation.
+void create_folder_and_parents(const std::wstring& folder) {
+    DWORD error = ERROR_SUCCESS;
+    for (std::size_t at = folder.find_first_of(L"\\/");; at = folder.find_first_of(L"\\/", at + 1)) {
+        std::wstring part = folder.substr(0, at);
+        if (!part.empty() && part.back() != L':')
+            error = ::CreateDirectoryW(part.c_str(), nullptr) ? ERROR_SUCCESS : ::GetLastError();
+        if (at == std::wstring::npos) break;
+    }
+    DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (error == ERROR_SUCCESS) error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS)
+        throw corvid::exception_w(L"Error. config::init. Can not create %s: a file of that name is in the way.",
+                                  folder.c_str());
+    throw corvid::exception_w(L"Error. config::init. Can not create %s: %hs (%lu).", folder.c_str(),
+                              corvid::error_text(error).c_str(), static_cast<unsigned long>(error));
+}
+
 }  // namespace
 
 std::wstring load_resource_string(int id, HINSTANCE module) {
@@ -77,11 +101,8 @@ void init(HINSTANCE module) {
 
     if (module != nullptr) return;
 
-    // The standard library's form of "create the folder and its missing
-    // parents"; given the wide path, it uses the system's wide file calls, so
-    // folder names outside the ANSI code page are created as they are.
     std::wstring dumps = user_data_folder_value + L"Dumps";
-    std::filesystem::create_directories(std::filesystem::path(dumps));
+    create_folder_and_parents(dumps);
 
     std::string base = corvid::unicode::to_narrow(dumps + L"\\" + module_file_name_value, 0, true);
     if (install_dump_handler(base) && !removal_registered) {

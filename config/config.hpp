@@ -22,7 +22,8 @@ namespace config {
 // Throws corvid::exception "resource string %d is not found" for a missing
 // 2001 or 2002, corvid::exception_w "Error. config::init. GetModuleFileName
 // return 0." or "Error. config::init. Can not find CSIDL_COMMON_APPDATA.",
-// std::filesystem::filesystem_error when the Dumps folder cannot be created,
+// corvid::exception_w "Error. config::init. Can not create <folder>: ..."
+// when the Dumps folder cannot be created (a file in the way, no access),
 // and corvid::unicode::unmappable_character when the dump path has a
 // character outside the ANSI code page.
 void init(HINSTANCE module);

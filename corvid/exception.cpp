@@ -104,7 +104,14 @@ std::string vformat(const char* fmt, va_list args) {
     return grow_format<char>([&](char* buf, std::size_t size) {
         va_list copy;
         va_copy(copy, args);
+#if defined(_WIN32)
+        // The system's C runtime formatter (a negative count when the text
+        // does not fit). The toolchain's C99 printf would bring its
+        // floating-point conversion, about 30 KB, into every program.
+        int n = ::_vsnprintf(buf, size, fmt, copy);
+#else
         int n = std::vsnprintf(buf, size, fmt, copy);
+#endif
         va_end(copy);
         return n;
     });

@@ -6,7 +6,9 @@
 #include <exception>
 #include <string>
 
-#if defined(__GNUC__)
+#if defined(__GNUC__) && defined(_WIN32)
+#define CORVID_PRINTF(fmt, first) __attribute__((format(ms_printf, fmt, first)))
+#elif defined(__GNUC__)
 #define CORVID_PRINTF(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
 #else
 #define CORVID_PRINTF(fmt, first)
@@ -46,8 +48,11 @@ private:
     std::string type_path_;
 };
 
-// printf-style formatting into a string of any length. The narrow form uses
-// the C99 conventions of the toolchain's printf (%s takes a narrow string).
+// printf-style formatting into a string of any length. The narrow form
+// takes a narrow string for %s and the conversions of the platform's C
+// runtime: on Windows those of the system's msvcrt, which lacks the C99 length
+// modifiers z, j, t and hh (the compiler checks formats against it), elsewhere
+// C99.
 std::string format(const char* format, ...) CORVID_PRINTF(1, 2);
 std::string vformat(const char* format, va_list args);
 

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
+
 #include <random>
+#include <set>
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/installer_builder.hpp"
@@ -41,6 +47,33 @@ bool reference_scan(const std::string& bytes, std::uint64_t& end) {
         }
     return false;
 }
+
+// Reads through another input and notes which thread made each read, and
+// whether two reads ever ran at once.
+class watched_input final : public archive::seekable_input {
+public:
+    explicit watched_input(archive::seekable_input& inner) : inner_(inner) {}
+    bool size(std::uint64_t& result) override { return inner_.size(result); }
+    bool read_at(std::uint64_t offset, void* buffer, std::size_t count) override {
+        if (busy_.exchange(true)) overlapping = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            reads.emplace_back(count, std::this_thread::get_id());
+        }
+        bool ok = inner_.read_at(offset, buffer, count);
+        busy_ = false;
+        return ok;
+    }
+    std::string failure_text() override { return inner_.failure_text(); }
+
+    std::vector<std::pair<std::size_t, std::thread::id>> reads;
+    std::atomic<bool> overlapping{false};
+
+private:
+    archive::seekable_input& inner_;
+    std::atomic<bool> busy_{false};
+    std::mutex mutex_;
+};
 
 // Counts what is read, and can pretend to be larger than the bytes it holds
 // (reads beyond them give zero bytes).
@@ -215,6 +248,39 @@ TEST(ChunkReader, StreamedChunkOfSeveralBlocksKeepsItsOutcomes) {
         return true;
     };
 
+    {  // Every block reaches the consumer on one second thread.
+        memory_input in(bytes);
+        chunk_reader r(in);
+        r.set_position(bytes.size());
+        std::set<std::thread::id> threads;
+        received.clear();
+        EXPECT_EQ(r.read_chunk([&](const char* d, std::size_t n) {
+            threads.insert(std::this_thread::get_id());
+            return collect(d, n);
+        }),
+                  chunk_status::ok);
+        EXPECT_TRUE(received == data) << received.size() << " bytes";
+        ASSERT_EQ(threads.size(), 1u);
+        EXPECT_NE(*threads.begin(), std::this_thread::get_id());
+    }
+    {  // The blocks are read ahead on a thread other than the caller's, one
+       // read at a time; only the length and digest are read by the caller.
+        memory_input bytes_in(bytes);
+        watched_input in(bytes_in);
+        chunk_reader r(in);
+        r.set_position(bytes.size());
+        received.clear();
+        EXPECT_EQ(r.read_chunk(collect), chunk_status::ok);
+        EXPECT_TRUE(received == data) << received.size() << " bytes";
+        EXPECT_FALSE(in.overlapping);
+        std::size_t block_reads = 0;
+        for (const auto& [count, thread] : in.reads) {
+            if (count == archive::chunk_overhead) continue;
+            ++block_reads;
+            EXPECT_NE(thread, std::this_thread::get_id()) << "a block of " << count << " bytes";
+        }
+        EXPECT_EQ(block_reads, 5u);
+    }
     {  // Refusing the second block: nothing after it is offered.
         memory_input in(bytes);
         chunk_reader r(in);

@@ -24,6 +24,7 @@ expect_rc 0 "build" "$cp" build --stub bootstrap.exe --out inst.exe --value msil
   --file installer32=setup_payload.exe --value 'parameters=/V"ABCD=1 WEBINSTALLER=1 "' \
   --file readme=readme.txt --value 'executable32=%installer32%' --value '=empty key'
 [ -f inst.exe ] || fail "build wrote no installer"
+[ -s err.txt ] && fail "a sound build warned: $(cat err.txt)"
 ls inst.exe.* >/dev/null 2>&1 && fail "build left a temporary file behind"
 cmp -s -n 1024 bootstrap.exe inst.exe || fail "the installer does not begin with the stub's bytes"
 
@@ -72,9 +73,55 @@ truncate -s 2147483000 big1.bin; truncate -s 2147483000 big2.bin
 refused "4 GiB installer" "below 4 GiB" --stub bootstrap.exe --file a=big1.bin --file b=big2.bin
 rm -f huge.bin big1.bin big2.bin
 
+# Mistakes that would only show at every customer's run are refused, and
+# --force lets a deliberate one through with a warning.
+mkdir -p other
+printf 'other payload' > other/setup_payload.exe
+printf 'other payload' > other/SETUP_Payload.EXE
+payload=(--file installer32=setup_payload.exe)
+refused "same-named files" 'same name "setup_payload.exe"' --stub bootstrap.exe \
+  --value 'executable32=%installer32%' "${payload[@]}" --file extra=other/setup_payload.exe
+refused "same name in other letter case" 'same name' --stub bootstrap.exe \
+  --value 'executable32=%installer32%' "${payload[@]}" --file extra=other/SETUP_Payload.EXE
+refused "no executable32" 'no "executable32"' --stub bootstrap.exe "${payload[@]}"
+refused "executable32 with an unknown reference" 'names "%nothere%", which is no file' --stub bootstrap.exe \
+  --value 'executable32=%nothere%' "${payload[@]}"
+refused "executable32 naming a value" 'which is no file' --stub bootstrap.exe \
+  --value 'executable32=%msilog%' --value msilog=ON "${payload[@]}"
+refused "executable32 naming a file not packed" 'which is no file' --stub bootstrap.exe \
+  --value executable32=readme.txt "${payload[@]}"
+
+expect_rc 0 "forced same-named files" "$cp" build --force --stub bootstrap.exe --out forced.exe \
+  --value 'executable32=%installer32%' "${payload[@]}" --file extra=other/setup_payload.exe
+grep -q 'warning: .*same name' err.txt || fail "--force does not warn about the same-named files: $(cat err.txt)"
+expect_rc 0 "list forced" "$cp" list forced.exe
+[ "$(grep -c '^file ' out.txt)" -eq 2 ] || fail "the forced installer lacks a file: $(cat out.txt)"
+expect_rc 0 "forced without executable32" "$cp" build --force --stub bootstrap.exe --out forced.exe "${payload[@]}"
+grep -q 'warning: no "executable32"' err.txt || fail "--force does not warn about executable32: $(cat err.txt)"
+
+# A literal file name resolves too, in any letter case, like the file system.
+expect_rc 0 "literal executable32" "$cp" build --stub bootstrap.exe --out literal.exe \
+  --value executable32=SETUP_PAYLOAD.exe "${payload[@]}"
+[ -s err.txt ] && fail "a literal executable32 warned: $(cat err.txt)"
+
+# Legal but likely wrong: warned about, built all the same.
+warned() {  # warned DESCRIPTION PATTERN ARGS...
+  local what=$1 pattern=$2; shift 2
+  expect_rc 0 "$what" "$cp" build --stub bootstrap.exe --out warned.exe --value 'executable32=%installer32%' \
+    "${payload[@]}" "$@"
+  grep -q "warning: .*$pattern" err.txt || fail "$what: no warning matching '$pattern': $(cat err.txt)"
+}
+warned "msilog in lower case" '"msilog" is "on"' --value msilog=on
+warned "unbalanced quote" 'unbalanced double quote' --value 'parameters=/V"A=1 B=2 '
+warned "unknown reference in parameters" 'refers to %nothere%' --value 'parameters=/V"A=%nothere% "'
+expect_rc 0 "known references" "$cp" build --stub bootstrap.exe --out warned.exe --value 'executable32=%installer32%' \
+  "${payload[@]}" --value 'parameters=/V"T=%source%\de.mst L=%installer32% R=%commandline% P=50% or 60% "'
+[ -s err.txt ] && fail "references the bootstrapper resolves warned: $(cat err.txt)"
+
 # A stub that merely carries the marker text in its data is fine.
 { cat bootstrap.exe; printf 'chunked-installer-tail'; } > marker_stub.exe
-expect_rc 0 "stub with marker text" "$cp" build --stub marker_stub.exe --out marker_inst.exe --value a=b
+expect_rc 0 "stub with marker text" "$cp" build --stub marker_stub.exe --out marker_inst.exe \
+  --value executable32=setup_payload.exe --file installer32=setup_payload.exe
 expect_rc 0 "verify stub with marker text" "$cp" verify marker_inst.exe
 
 # Damage: a changed payload byte fails verify and extract, names an offset,

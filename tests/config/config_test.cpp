@@ -180,7 +180,15 @@ TEST(ConfigErrors, FileInThePlaceOfTheDumpsFolder) {
     corvid::remove_directory_tree(narrow(folder));
     std::filesystem::create_directories(std::filesystem::path(folder));
     ASSERT_TRUE(test_support::write_file(narrow(folder + L"\\Dumps"), "in the way"));
-    EXPECT_THROW(config::init(nullptr), std::filesystem::filesystem_error);
+    std::wstring message;
+    try {
+        config::init(nullptr);
+    } catch (const corvid::exception_w& e) {
+        message = e.wmessage();
+    }
+    EXPECT_TRUE(same_path(message, L"Error. config::init. Can not create " + folder +
+                                       L"\\Dumps: a file of that name is in the way."))
+        << narrow(message);
     corvid::remove_directory_tree(narrow(folder));
 }
 

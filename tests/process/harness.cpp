@@ -135,7 +135,9 @@ installer_fixture::installer_fixture(const std::string& tag) : temp_(tag + "_tmp
 std::string installer_fixture::pack_raw(const std::vector<std::string>& arguments, const std::string& name,
                                         const std::string& stub) {
     std::string out = work_.path() + name;
-    std::string cmd = quote(bin_dir() + "chunkpack.exe") + " build --stub " + quote(bin_dir() + stub) +
+    // Tests pack deliberate mistakes (no "executable32", a payload that is
+    // not there) to see what a run makes of them.
+    std::string cmd = quote(bin_dir() + "chunkpack.exe") + " build --force --stub " + quote(bin_dir() + stub) +
                       " --out " + quote(out);
     for (const std::string& a : arguments) cmd += " " + quote(a);
     started s = run_process(cmd, {});

@@ -1,11 +1,14 @@
 #include "commands.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <set>
 
 #include "archive/chunk.hpp"
+#include "archive/entry_table.hpp"
 #include "archive/extract.hpp"
 #include "archive/file_name.hpp"
 #include "archive/installer_builder.hpp"
@@ -83,6 +86,99 @@ bool holds_tail_chunk(archive::seekable_input& input, std::uint64_t size) {
         begin += count - (pattern.size() - 1);
     }
     return false;
+}
+
+bool same_file_name(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// The keys of the references in `text` that `table` cannot resolve, read as
+// the bootstrapper reads them (of a run of "%" only the last opens the
+// reference; an unresolved reference's closing "%" opens the next). Only
+// keys that look like names count: "50% or 60%" holds no reference anyone
+// meant.
+std::vector<std::string> unknown_references(const archive::entry_table& table, const std::string& text) {
+    std::vector<std::string> unknown;
+    for (std::size_t pos = text.find('%'); pos != std::string::npos;) {
+        std::size_t begin = pos;
+        while (begin < text.size() && text[begin] == '%') ++begin;
+        std::size_t close = begin < text.size() ? text.find('%', begin) : std::string::npos;
+        if (close == std::string::npos) break;
+        std::string key = text.substr(begin, close - begin);
+        if (table.find(key)) {
+            pos = text.find('%', close + 1);
+            continue;
+        }
+        bool name = !key.empty() && std::all_of(key.begin(), key.end(), [](unsigned char c) {
+            return std::isalnum(c) || c == '_' || c == '-' || c == '.';
+        });
+        if (name) unknown.push_back(key);
+        pos = close;
+    }
+    return unknown;
+}
+
+// The checks of what an installer will do at its customer's run; see build().
+void check_entries(const std::vector<build_entry>& entries, const streams& io, bool force) {
+    auto warn = [&](const std::string& text) { std::fprintf(io.err, "chunkpack: warning: %s\n", text.c_str()); };
+    auto refuse_unless_forced = [&](const std::string& text) {
+        if (!force) refuse(text + " (--force builds it all the same)");
+        warn(text);
+    };
+
+    // The table as the bootstrapper fills it: its own two keys first, then
+    // the entries in reading order, each key's first entry winning.
+    archive::entry_table table;
+    table.insert_if_absent("source", "C:\\Temp\\ZELT0");
+    table.insert_if_absent("commandline", "");
+    std::vector<std::pair<std::string, std::string>> files;  // file name, path
+    for (const auto& e : entries) {
+        if (!e.is_file) {
+            table.insert_if_absent(e.key, e.value);
+            continue;
+        }
+        std::string name = fs::path(e.value).filename().string();
+        for (const auto& [other, path] : files) {
+            if (same_file_name(name, other))
+                refuse_unless_forced("the files " + path + " and " + e.value + " have the same name \"" +
+                                     printable(name) + "\"; the second overwrites the first at every run");
+        }
+        files.emplace_back(name, e.value);
+        if (!e.key.empty()) table.insert_if_absent(e.key, name);
+    }
+
+    const std::string* executable = table.find("executable32");
+    if (!executable) {
+        refuse_unless_forced("no \"executable32\" value names the file to start (usually executable32=%installer32%)");
+    } else {
+        std::string target;
+        try {
+            target = archive::expand_references(table, *executable);
+        } catch (const archive::expansion_error& e) {
+            refuse(std::string("\"executable32\" cannot be expanded: ") + e.message());
+        }
+        bool found = std::any_of(files.begin(), files.end(),
+                                 [&](const auto& file) { return same_file_name(file.first, target); });
+        if (!found)
+            refuse_unless_forced("\"executable32\" = \"" + printable(*executable) + "\" names \"" + printable(target) +
+                                 "\", which is no file of the archive");
+    }
+
+    if (const std::string* msilog = table.find("msilog"); msilog && *msilog != "ON")
+        warn("\"msilog\" is \"" + printable(*msilog) + "\"; only exactly \"ON\" asks for the Windows Installer log");
+    if (const std::string* parameters = table.find("parameters")) {
+        if (std::count(parameters->begin(), parameters->end(), '"') % 2 != 0)
+            warn("\"parameters\" has an unbalanced double quote: " + printable(*parameters));
+        for (const std::string& key : unknown_references(table, *parameters))
+            warn("\"parameters\" refers to %" + printable(key) + "%, which nothing sets; it stays as written");
+    }
 }
 
 class progress_line {
@@ -177,7 +273,7 @@ walk run_walk(const std::string& path, archive::output_sink& output, const std::
 }  // namespace
 
 int build(const std::string& stub_path, const std::string& out_path, const std::vector<build_entry>& entries,
-          const streams& io) {
+          const streams& io, bool force) {
     const std::string temp_path = out_path + ".chunkpack-partial";
     std::FILE* out = nullptr;
     try {
@@ -223,6 +319,7 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
             refuse(stub_path + " is " + std::to_string(stub_size) + " bytes; the stub must stay below 2 GiB");
         if (total > archive::max_archive_size)
             refuse("the installer would be " + std::to_string(total) + " bytes; it must stay below 4 GiB");
+        check_entries(entries, io, force);
 
         out = std::fopen(temp_path.c_str(), "wb");
         if (!out) refuse("cannot create " + temp_path + ": " + std::strerror(errno));

@@ -33,8 +33,17 @@ struct streams {
 // is not a PE executable or already holds an archive tail, an input that
 // cannot be read, a file name extraction would refuse, a chunk of 2 GiB or
 // more, an installer of 4 GiB or more.
+// Also refuses what could only fail at every customer's run, unless `force`
+// (then it warns): two files of the same name (letter case aside: the second
+// would overwrite the first in the working directory), and an "executable32"
+// that is missing or, with its references expanded as the bootstrapper
+// expands them, names no file of the archive. Warns about what is legal but
+// likely a mistake: an "msilog" other than exactly "ON" (it is ignored), a
+// "parameters" value with an odd number of double quotes, a reference in it
+// to a key that neither the archive nor the bootstrapper sets, and a key given
+// more than once.
 int build(const std::string& stub_path, const std::string& out_path, const std::vector<build_entry>& entries,
-          const streams& io);
+          const streams& io, bool force = false);
 
 // Prints the entries in reading order with their digest status, then
 // whether the archive is complete. exit_ok when it is.

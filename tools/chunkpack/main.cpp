@@ -33,6 +33,10 @@ int main(int argc, char** argv) {
     auto* file_option =
         build->add_option("--file", files, "A file entry KEY=PATH, stored under PATH's file name (repeatable)")
             ->take_all();
+    bool force = false;
+    build->add_flag("--force", force,
+                    "Build even what would fail at every run: two files of the same name, no \"executable32\" or "
+                    "one that names no file of the archive (warned about instead)");
     value_option->allow_extra_args(false);
     file_option->allow_extra_args(false);
 
@@ -75,7 +79,7 @@ int main(int argc, char** argv) {
             }
             entries.push_back({is_file, text.substr(0, equals), text.substr(equals + 1)});
         }
-        return chunkpack::build(stub, out, entries, io);
+        return chunkpack::build(stub, out, entries, io, force);
     }
     if (list->parsed()) return chunkpack::list(installer, io);
     if (verify->parsed()) return chunkpack::verify(installer, io);
