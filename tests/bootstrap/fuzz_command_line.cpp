@@ -25,7 +25,8 @@
 // - expansion: bounded output; a text without "%" is unchanged; the result
 //   equals a plain recursive expansion written from the rules (differential);
 //   payload_path is the working directory followed by the expanded
-//   "executable32"; neither changes the table's entries.
+//   "executable32"; neither changes the table's entries;
+// - the forms over the process-wide state agree with the explicit ones.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,7 @@
 #include <vector>
 
 #include "archive/entry_table.hpp"
+#include "archive/process_state.hpp"
 #include "bootstrap/command_line.hpp"
 
 namespace {
@@ -232,20 +234,49 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_log_switch(*table.find("msilog"), working_directory, merged, *table.find("parameters"), resets);
 
     const auto entries = table.entries();
+    std::string parameters_result = "refused", path_result = "refused";
     try {
-        std::string expanded = bootstrap::payload_parameters(table);
-        check_expansion(table, "%parameters%", expanded);
+        parameters_result = bootstrap::payload_parameters(table);
+        check_expansion(table, "%parameters%", parameters_result);
     } catch (const archive::expansion_error&) {
     }
     try {
-        std::string path = bootstrap::payload_path(table, working_directory);
-        check(path.compare(0, working_directory.size(), working_directory) == 0, "payload path prefix", path);
-        check_expansion(table, "%executable32%", path.substr(working_directory.size()));
+        path_result = bootstrap::payload_path(table, working_directory);
+        check(path_result.compare(0, working_directory.size(), working_directory) == 0, "payload path prefix",
+              path_result);
+        check_expansion(table, "%executable32%", path_result.substr(working_directory.size()));
     } catch (const archive::expansion_error&) {
     }
     // Asking for an absent "executable32" creates it empty; nothing else changes.
     auto expected_entries = entries;
     expected_entries.emplace("executable32", std::string());
     check(table.entries() == expected_entries, "expansion changed the table", "");
+
+    // The forms over the process-wide state, in the run's order, give the
+    // same table and the same results.
+    archive::entry_table& process = archive::process_entries();
+    process.clear();
+    archive::working_directory = working_directory;
+    bootstrap::passthrough_properties = "stale";
+    process.lookup_or_create("source") = *table.find("source");
+    bootstrap::split_property_switch(command_line);
+    check(bootstrap::passthrough_properties == passthrough, "process-wide split", command_line);
+    if (!(flags & 1)) process.insert_if_absent("parameters", f[2]);
+    if (!(flags & 2)) process.insert_if_absent("msilog", f[3]);
+    if (!(flags & 4)) process.insert_if_absent("executable32", f[4]);
+    for (std::size_t i = 6; i + 1 < f.size(); i += 2) process.insert_if_absent(f[i], f[i + 1]);
+    bootstrap::merge_parameters();
+    bootstrap::add_msi_log_switch([](const std::string&) {});
+    check(process.entries() == entries, "process-wide composition", "");
+    std::string process_parameters = "refused", process_path = "refused";
+    try {
+        process_parameters = bootstrap::payload_parameters();
+    } catch (const archive::expansion_error&) {
+    }
+    try {
+        process_path = bootstrap::payload_path();
+    } catch (const archive::expansion_error&) {
+    }
+    check(process_parameters == parameters_result && process_path == path_result, "process-wide expansion", "");
     return 0;
 }
