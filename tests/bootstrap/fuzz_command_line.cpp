@@ -75,7 +75,10 @@ std::string reference_expand(const archive::entry_table& table, std::string text
         std::string key = text.substr(key_begin, close - key_begin);
         const std::string* value = table.find(key);
         if (value && !active.count(key)) {
-            if (++work > 20000) throw budget_exceeded{};
+            // Work counted in bytes moved: a long text with many
+            // substitutions costs its length each time.
+            work += text.size() + value->size();
+            if (work > (std::size_t(1) << 22)) throw budget_exceeded{};
             active.insert(key);
             std::string expanded = reference_expand(table, *value, active, work);
             active.erase(key);
