@@ -100,7 +100,10 @@ const std::vector<std::string>& words() {
         "setup.exe", "payload_setup.exe", "a.bin", "CON", "nul.txt", "Com1.log", "lpt9", "CONIN$", "conout$.x",
         "AUX", "PRN", ".", "..", "...", "a.", "a ", " a", "..\\evil.exe", "sub/evil.exe", "C:evil", "a:b",
         "\\", "/", ":", "a?b", "a*b", "<", ">", "|", "\"", "\x01", std::string(1, '\0'), "\x81\x5c", "\xe5",
-        "chunked-installer-tai", "chunked-installer-tailx"};
+        "chunked-installer-tai", "chunked-installer-tailx",
+        // Output failures the target injects: a write, a close, a name too
+        // long to create.
+        "x~w.bin", "x~c.bin", std::string(256, 'n')};
     return list;
 }
 
