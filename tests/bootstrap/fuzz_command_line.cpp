@@ -227,6 +227,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string* stored = table.find("parameters");
     const std::string parameters = stored ? *stored : std::string();
+    {
+        // The log switch on the archive's own value too: after a merge the
+        // value always holds a quoted switch, so only here are its other
+        // two forms reached.
+        archive::entry_table unmerged = table;
+        std::vector<std::string> resets;
+        bootstrap::add_msi_log_switch(unmerged, working_directory,
+                                      [&](const std::string& path) { resets.push_back(path); });
+        check_log_switch(unmerged.lookup_or_create("msilog"), working_directory, parameters,
+                         unmerged.lookup_or_create("parameters"), resets);
+    }
     bootstrap::merge_parameters(table, passthrough);
     const std::string merged = *table.find("parameters");
     check_merge(commandline, parameters, passthrough, merged);
