@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <mutex>
+#if !defined(_WIN32)
+#include <sys/mman.h>
+#endif
 
 #include <random>
 #include <set>
@@ -346,6 +349,13 @@ TEST(FindArchiveEnd, WindowLimits) {
     EXPECT_EQ(end, 23u + 42u);
     EXPECT_FALSE(scan(std::string(22, 'x') + marker + "yy"));    // marker at 22
     EXPECT_FALSE(scan(std::string(23, 'x') + marker));           // touches the last byte
+    // The upper limit holds for inputs long enough to be scanned at all, in
+    // the first block and beyond it.
+    EXPECT_FALSE(scan(std::string(24, 'x') + marker));           // 46 bytes
+    EXPECT_TRUE(scan(std::string(24, 'x') + marker + "y"));
+    EXPECT_FALSE(scan(std::string(200000, 'x') + marker));
+    EXPECT_TRUE(scan(std::string(200000, 'x') + marker + "y"));
+    EXPECT_EQ(end, 200000u + 42u);
     EXPECT_FALSE(scan(std::string(22, 'x') + marker + "y"));     // 45 bytes
     EXPECT_FALSE(scan(std::string(45, 'x')));
     EXPECT_FALSE(scan(""));
@@ -412,3 +422,49 @@ TEST(ChunkWriter, RefusesOversizedChunksAndArchives) {
     archive::chunk_writer failing([](const char*, std::size_t) { return false; });
     EXPECT_THROW(failing.chunk("x"), archive::pack_error);
 }
+
+// The 4 GiB of zeros come from an anonymous mapping reserved without memory,
+// which this host-only test takes from POSIX.
+#if !defined(_WIN32)
+TEST(ChunkWriter, RefusesToPassFourGiBWhateverTheWrites) {
+    // The writer keeps the limit itself, for every kind of write and without
+    // help from the packer's up-front check. The bytes before the limit come
+    // from untouched anonymous memory: the sink only counts them.
+    const std::size_t reserved = std::size_t(archive::max_archive_size) + 1;
+    void* mapped = mmap(nullptr, reserved, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    const char* zeros = static_cast<const char*>(mapped);
+    std::uint64_t taken = 0;
+    auto counting = [&](const char*, std::size_t n) {
+        taken += n;
+        return true;
+    };
+    {
+        // Up to the last byte below 4 GiB is fine; one byte more is refused.
+        archive::chunk_writer w(counting);
+        w.raw_bytes(std::string_view(zeros, archive::max_archive_size - 21));
+        w.chunk("x");
+        EXPECT_EQ(w.bytes_written(), archive::max_archive_size);
+        EXPECT_THROW(w.raw_bytes("y"), archive::pack_error);
+        EXPECT_THROW(w.chunk(""), archive::pack_error);
+        EXPECT_EQ(w.bytes_written(), archive::max_archive_size);
+    }
+    {
+        // A chunk whose trailer would pass the limit is refused.
+        archive::chunk_writer w(counting);
+        w.raw_bytes(std::string_view(zeros, archive::max_archive_size - 20));
+        EXPECT_THROW(w.chunk("x"), archive::pack_error);
+        EXPECT_THROW(w.raw_chunk("ab", 2, archive::md5("ab").digest()), archive::pack_error);
+    }
+    {
+        // A streamed chunk is refused before its source is read.
+        archive::chunk_writer w(counting);
+        w.raw_bytes(std::string_view(zeros, std::size_t(3) << 30));
+        sparse_input source(std::uint64_t(1) << 30, "");
+        EXPECT_THROW(w.chunk_from(source, 0, std::uint64_t(1) << 30), archive::pack_error);
+        EXPECT_EQ(source.bytes_read, 0u);
+        EXPECT_EQ(w.bytes_written(), std::uint64_t(3) << 30);
+    }
+    munmap(mapped, reserved);
+}
+#endif

@@ -89,3 +89,17 @@ TEST(ExpandReferences, ReferencesThatMultiplyWorkAreRefused) {
     t.insert_if_absent("e60", "");
     EXPECT_THROW(expand_references(t, "%e0%"), archive::expansion_error);
 }
+
+TEST(ExpandReferences, OneTextRepeatingALargeValueIsBounded) {
+    // No nesting: one text names the same 64 KiB value again and again. The
+    // result may reach the bound but not pass it, and past it the expansion
+    // is refused instead of growing.
+    entry_table t;
+    t.insert_if_absent("big", std::string(64 * 1024, 'b'));
+    std::string sixteen, many;
+    for (int i = 0; i < 16; ++i) sixteen += "%big%";
+    EXPECT_EQ(expand_references(t, sixteen).size(), archive::max_expanded_size);
+    EXPECT_THROW(expand_references(t, sixteen + "%big%"), archive::expansion_error);
+    for (int i = 0; i < 100000; ++i) many += "%big%";
+    EXPECT_THROW(expand_references(t, many), archive::expansion_error);
+}

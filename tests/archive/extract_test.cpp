@@ -192,6 +192,106 @@ TEST(Extract, DamagedLengthFieldIsAFailureNotASuccess) {
     EXPECT_EQ(r.events.size(), 1u);  // only the tail
 }
 
+// Fails every read that touches [fail_from, fail_to): an I/O error in the
+// middle of the archive.
+class failing_input final : public archive::seekable_input {
+public:
+    failing_input(const std::string& bytes, std::uint64_t fail_from, std::uint64_t fail_to)
+        : bytes_(bytes), fail_from_(fail_from), fail_to_(fail_to) {}
+    bool size(std::uint64_t& result) override { return bytes_.size(result); }
+    bool read_at(std::uint64_t offset, void* buffer, std::size_t count) override {
+        if (offset < fail_to_ && offset + count > fail_from_) return false;
+        return bytes_.read_at(offset, buffer, count);
+    }
+    std::string failure_text() override { return "I/O error"; }
+
+private:
+    archive::memory_input bytes_;
+    std::uint64_t fail_from_, fail_to_;
+};
+
+TEST(Extract, FileWhoseDataFailsToReadIsRemoved) {
+    // A data chunk that cannot be read for a reason other than its digest
+    // ends the walk quietly, and the file created for it is removed: not left
+    // empty, not left with the blocks written before the failure.
+    const std::string payload(3 * archive::max_read_block, 'd');
+    auto bytes = build({installer_entry::make_file("k", "data.bin", payload)});
+    // File order: stub entry, data, file name, key, kind "file", tail.
+    const std::size_t data_start = stub.size() + 20 + 13 + 20 + 4 + 20 + 4 + 20;
+    const std::size_t data_length_field = data_start + payload.size();
+    ASSERT_EQ(bytes.substr(data_length_field, 4), std::string("\0\0\x30\0", 4));
+    {
+        // The length field reaches before the start of the file.
+        auto damaged = bytes;
+        damaged[data_length_field + 3] = '\x70';
+        auto r = extract(damaged);
+        EXPECT_EQ(r.result.outcome, extraction_outcome::read_failed);
+        EXPECT_FALSE(r.complete);
+        EXPECT_TRUE(r.messages.empty());
+        EXPECT_TRUE(r.files.empty());
+        EXPECT_EQ(r.removed, std::vector<std::string>{work_dir + "data.bin"});
+        EXPECT_EQ(r.entries.find("k"), nullptr);
+    }
+    {
+        // The second block of the data cannot be read, after the first was
+        // written.
+        failing_input input(bytes, data_start + archive::max_read_block + 5, data_start + archive::max_read_block + 6);
+        archive_test::memory_output out;
+        archive::entry_table entries;
+        bool complete = false;
+        std::vector<std::string> captions;
+        archive::extraction_context context{
+            input, out, [&](const std::string& caption, const std::string&) { captions.push_back(caption); },
+            entries, complete, work_dir, {}, {}};
+        auto result = archive::extract_entries("C:\\setup.exe", context);
+        EXPECT_EQ(result.outcome, extraction_outcome::read_failed);
+        EXPECT_FALSE(complete);
+        EXPECT_TRUE(captions.empty());
+        EXPECT_EQ(out.created, std::vector<std::string>{work_dir + "data.bin"});
+        EXPECT_TRUE(out.files.empty());
+        EXPECT_EQ(out.removed, std::vector<std::string>{work_dir + "data.bin"});
+        EXPECT_EQ(entries.find("k"), nullptr);
+    }
+}
+
+TEST(Extract, OnlyTheTailChunkItselfCompletesTheArchive) {
+    // The last chunk ends with the marker text, so the scan finds it, but it
+    // is not the tail chunk: read as an entry of an unknown kind it takes the
+    // chunk before it as its key, and the walk still reaches the stub.
+    auto bytes = custom([](archive::chunk_writer& w) {
+        archive::write_stub_entry(w, stub, "bootstrap.exe");
+        archive::write_value_entry(w, "msilog", "ON");
+        w.chunk("key of the odd entry");
+        w.chunk("padding " + std::string(archive::tail_marker));
+    });
+    auto r = extract(bytes);
+    EXPECT_EQ(r.result.outcome, extraction_outcome::complete);
+    EXPECT_FALSE(r.complete);
+    EXPECT_EQ(*r.entries.find("msilog"), "ON");
+    ASSERT_EQ(r.events.size(), 3u);
+    EXPECT_EQ(r.events[0].kind, entry_event::type::other);
+
+    // The same chain behind a real tail chunk is complete.
+    auto with_tail = custom([](archive::chunk_writer& w) {
+        archive::write_stub_entry(w, stub, "bootstrap.exe");
+        archive::write_value_entry(w, "msilog", "ON");
+        w.chunk("key of the odd entry");
+        w.chunk("padding " + std::string(archive::tail_marker));
+        archive::write_tail(w);
+    });
+    EXPECT_TRUE(extract(with_tail).complete);
+}
+
+TEST(Extract, FileEntryWithAnEmptyKeyRecordsNothing) {
+    // No value entry with the empty key here, which would hide a file entry
+    // that recorded its name under it.
+    auto r = extract(build({installer_entry::make_file("", "nokey.bin", "data"),
+                            installer_entry::make_file("named", "named.bin", "more")}));
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.entries.entries(), (std::map<std::string, std::string>{{"named", "named.bin"}}));
+    EXPECT_EQ(r.files.at(work_dir + "nokey.bin"), "data");
+}
+
 TEST(Extract, RefusedFileNamesWriteNothingAndStop) {
     for (std::string name : {"", ".", "..", "..\\evil.exe", "sub/evil.exe", "C:evil", "CON", "nul.txt", "Com1.log",
                              "lpt9", "a?b", "trailing.", "name "}) {
