@@ -14,6 +14,8 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <stdexcept>
+#include <tuple>
 
 #include "archive/chunk.hpp"
 #include "archive/installer_builder.hpp"
@@ -118,6 +120,28 @@ protected:
         if (!result.finished) return 0xDEAD;
         if (&bytes == &intact_) intact_exit_ = result.exit_code;
         return result.exit_code;
+    }
+
+    // Runs the installer written as `head`, `hole` sparse zero bytes and
+    // `tail`, like run_bytes.
+    std::uint32_t run_sparse(const std::string& head, std::uint64_t hole, const std::string& tail) {
+        if (!test_support::write_sparse_file(installer_, head, hole, tail))
+            throw std::runtime_error("cannot write " + installer_ + " (" + std::to_string(::GetLastError()) + ")");
+        ::DeleteFileA(fixture_->report_path().c_str());
+        auto result = fixture_->run(installer_, "/s", probe_exit);
+        return result.finished ? result.exit_code : 0xDEAD;
+    }
+
+    // The intact installer with `hole` bytes added at the end of the stub's
+    // image chunk, whose data the bootstrapper never reads (it is the
+    // running program), and the chunk's length field grown to match: every
+    // chunk that a run reads lies `hole` bytes further on. Returns the part
+    // before and the part after the hole.
+    static std::pair<std::string, std::string> grown_stub(std::uint64_t hole) {
+        std::string after = intact_.substr(stub_size_);
+        const std::uint64_t length = stub_size_ + hole;
+        for (int i = 0; i < 4; ++i) after[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+        return {intact_.substr(0, stub_size_), after};
     }
 
     // Runs one variant and checks every promise of a hostile run; `what`
@@ -260,4 +284,37 @@ TEST_F(HostileArchive, FileNamesThatLeaveTheWorkingDirectoryAreRefused) {
         EXPECT_TRUE(fixture_->report().empty()) << name << ": the payload started";
         expect_nothing_left("name " + name);
     }
+}
+
+// Positions in the file are 32-bit and moves are signed 32-bit distances: a
+// file must stay below 4 GiB and a chunk below 2 GiB. In the 32-bit build the
+// process's own integers are 32-bit too; nothing may wrap. Wine starts no
+// executable whose size, rounded up to 512 bytes, reaches 4 GiB (error 193),
+// so a run of a larger installer never reaches the bootstrapper; the
+// extraction's own refusal of such files is tested in the archive tests.
+TEST_F(HostileArchive, FileAndChunkSizesAtTheirLimits) {
+    const std::uint64_t largest_startable = (1ull << 32) - 512;
+    const std::uint64_t intact_size = intact_.size();
+
+    // The largest installer that can be started runs like the intact one:
+    // its chunks are read from offsets near 4 GiB.
+    auto [head, tail] = grown_stub(largest_startable - intact_size);
+    EXPECT_EQ(run_sparse(head, largest_startable - intact_size, tail), probe_exit) << "file of 4 GiB - 512 bytes";
+    EXPECT_EQ(normalised(fixture_->report()), intact_report_) << "file of 4 GiB - 512 bytes";
+    expect_nothing_left("file of 4 GiB - 512 bytes");
+
+    // A payload chunk whose length field says 2 GiB, in a file large enough
+    // to hold it, is refused before anything is read or written.
+    std::vector<chunk_span> spans = walk(intact_);
+    std::uint64_t payload_field = 0;
+    for (const chunk_span& s : spans)
+        if (s.end - s.data_start - archive::chunk_overhead == probe_.size()) payload_field = s.end - archive::chunk_overhead;
+    ASSERT_GT(payload_field, stub_size_);
+    const std::uint64_t hole = (1ull << 31) + (1ull << 20);
+    std::tie(head, tail) = grown_stub(hole);
+    const std::size_t field = static_cast<std::size_t>(payload_field - stub_size_);
+    for (int i = 0; i < 4; ++i) tail[field + i] = static_cast<char>(i == 3 ? 0x80 : 0x00);
+    EXPECT_EQ(run_sparse(head, hole, tail), 1u) << "chunk of 2 GiB";
+    EXPECT_TRUE(fixture_->report().empty()) << "chunk of 2 GiB: the payload started";
+    expect_nothing_left("chunk of 2 GiB");
 }

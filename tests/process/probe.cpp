@@ -6,6 +6,10 @@
 //   PROBE_TIMESTAMP when set, the marker line also carries the performance
 //                   counter read on entry ("started <ticks>"), for timing
 //                   harnesses on the same machine
+//   PROBE_PARENT_MODULES when set, the report also gets "parent_modules=",
+//                   the full paths of the modules loaded in the process that
+//                   started the probe (the waiting bootstrapper), separated
+//                   by "|", or "unreadable"
 // Report lines: "commandline=", "cwd=", "path=", each followed by the exact
 // text, and "image=", a 64-bit FNV-1a hash of the probe's own file in hex, by
 // which a test tells the intact payload from damaged bytes.
@@ -16,6 +20,8 @@
 
 #include "corvid/handle.hpp"
 #include "corvid/win32.hpp"
+
+#include <tlhelp32.h>
 
 namespace {
 
@@ -47,6 +53,29 @@ std::string image_hash(const char* path) {
     return text;
 }
 
+std::string parent_modules() {
+    const DWORD self = ::GetCurrentProcessId();
+    DWORD parent = 0;
+    {
+        corvid::unique_file processes(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!processes) return "unreadable";
+        PROCESSENTRY32 entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = ::Process32First(processes.get(), &entry); more;
+             more = ::Process32Next(processes.get(), &entry))
+            if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+    }
+    if (parent == 0) return "unreadable";
+    corvid::unique_file modules(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, parent));
+    if (!modules) return "unreadable";
+    MODULEENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    std::string list;
+    for (BOOL more = ::Module32First(modules.get(), &entry); more; more = ::Module32Next(modules.get(), &entry))
+        list += (list.empty() ? "" : "|") + std::string(entry.szExePath);
+    return list.empty() ? "unreadable" : list;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -71,6 +100,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                            "cwd=" + std::string(cwd, cwd_length) + "\n" +
                            "path=" + std::string(path, path_length) + "\n" +
                            "image=" + image_hash(std::string(path, path_length).c_str()) + "\n";
+        if (!env("PROBE_PARENT_MODULES").empty()) text += "parent_modules=" + parent_modules() + "\n";
         append_file(report, text);
     }
 
