@@ -161,7 +161,9 @@ TEST(Planting, EveryLibraryOfTheRunComesFromTheSystemDirectoryOfItsBuild) {
     const std::string system = system_folder(false);
     const std::string libraries = system_folder(wow64 != FALSE);
     const unsigned machine = sizeof(void*) == 4 ? 0x14c : 0x8664;
-    if (wow64) EXPECT_EQ(lower(libraries.substr(libraries.find_last_of('\\'))), "\\syswow64");
+    if (wow64) {
+        EXPECT_EQ(lower(libraries.substr(libraries.find_last_of('\\'))), "\\syswow64");
+    }
 
     installer_fixture f("sysdir");
     const std::string installer = f.pack({{"parameters", "P=1"}});
