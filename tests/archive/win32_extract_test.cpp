@@ -171,3 +171,43 @@ TEST_F(Win32Extract, NamesOutsideTheWorkingDirectoryAreRefused) {
         EXPECT_EQ(entries, 2) << name << ": the working directory holds more than . and ..";
     }
 }
+
+// Files of 4 GiB or more are refused whole, never read through positions cut
+// to 32 bits; below that, chunks near 4 GiB are read like any other. The
+// hole sits at the end of the stub's image chunk, which extraction never
+// reads; its length field grows with it.
+TEST_F(Win32Extract, FilesAroundFourGigabytes) {
+    const std::string stub = "MZ stub image";
+    pack({installer_entry::make_value("executable32", "%installer32%"),
+          installer_entry::make_file("installer32", "setup_payload.exe", "payload bytes")});
+    ASSERT_EQ(bytes.compare(0, stub.size(), stub), 0);
+    const unsigned long long four_gib = 1ull << 32;
+    auto grown = [&](unsigned long long hole) {
+        std::string after = bytes.substr(stub.size());
+        const unsigned long long length = stub.size() + hole;
+        for (int i = 0; i < 4; ++i) after[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+        return after;
+    };
+
+    const unsigned long long below = four_gib - 1 - bytes.size();
+    ASSERT_TRUE(test_support::write_sparse_file(installer, stub, below, grown(below)));
+    archive::extract_archive(installer);
+    EXPECT_TRUE(archive::archive_complete) << "file of 4 GiB - 1 bytes";
+    EXPECT_EQ(read_file(work + "setup_payload.exe"), "payload bytes");
+    ASSERT_TRUE(::DeleteFileA((work + "setup_payload.exe").c_str()));
+
+    archive::process_entries().clear();
+    archive::archive_complete = false;
+    ASSERT_TRUE(test_support::write_sparse_file(installer, stub, below + 1, grown(below + 1)));
+    archive::extract_archive(installer);
+    EXPECT_FALSE(archive::archive_complete) << "file of 4 GiB";
+    EXPECT_FALSE(exists(work + "setup_payload.exe"));
+
+    // The intact archive at the start of a file of 4 GiB plus its size: a
+    // size cut to 32 bits would find exactly that archive.
+    ASSERT_TRUE(test_support::write_sparse_file(installer, bytes, four_gib - bytes.size(), bytes));
+    archive::extract_archive(installer);
+    EXPECT_FALSE(archive::archive_complete) << "file of 4 GiB + the archive";
+    EXPECT_FALSE(exists(work + "setup_payload.exe"));
+    EXPECT_EQ(archive::process_entries().size(), 0u);
+}

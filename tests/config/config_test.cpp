@@ -6,6 +6,8 @@
 
 #include "tests/support/what_of.hpp"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <filesystem>
 #include <string>
@@ -25,6 +27,16 @@ using test_support::scratch_dir;
 namespace {
 
 std::string narrow(const std::wstring& text) { return corvid::unicode::to_narrow(text, 0, false); }
+
+// The exception code of the probe's write through a null pointer: an access
+// violation. The 32-bit Wine that runs under qemu-user's i386 emulation
+// (scripts/wine32-env, which names its sysroot in the environment) gets no
+// trap number with the fault's signal and reports every such fault as an
+// illegal instruction; Windows and the native Wine do not.
+DWORD null_write_code() {
+    const bool emulated = sizeof(void*) == 4 && std::getenv("CORVID_WINE32_SYSROOT") != nullptr;
+    return emulated ? 0xC000001Du : 0xC0000005u;
+}
 std::wstring wide(const std::string& text) { return corvid::unicode::to_wide(text, 0); }
 
 std::wstring env(const wchar_t* name) {
@@ -219,8 +231,10 @@ protected:
 TEST_F(ConfigCrashDump, OneDumpNamedAtFirstInstallAndThePreviousFilterSeesTheCrash) {
     std::wstring marker = wide(scratch_.path()) + L"marker";
     DWORD code = run(probe_, L"crash \"" + marker + L"\" twice", wide(scratch_.path()));
-    EXPECT_EQ(code, 0xC0000005u);
-    EXPECT_EQ(read_file(narrow(marker)), "seen c0000005");
+    EXPECT_EQ(code, null_write_code());
+    char seen[32];
+    std::snprintf(seen, sizeof(seen), "seen %08lx", static_cast<unsigned long>(null_write_code()));
+    EXPECT_EQ(read_file(narrow(marker)), seen);
 
     std::wstring name;
     std::string content;
@@ -274,7 +288,7 @@ TEST_F(ConfigCrashDump, LibraryPlantedBesideTheProgramIsNotUsed) {
     ASSERT_EQ(run(copy, L"plain-load \"" + marker + L"\"", folder), 0u);
     ASSERT_EQ(read_file(narrow(marker)), "planted");
 
-    EXPECT_EQ(run(copy, L"crash \"" + marker + L"\"", folder), 0xC0000005u);
+    EXPECT_EQ(run(copy, L"crash \"" + marker + L"\"", folder), null_write_code());
     std::wstring name;
     std::string content;
     ASSERT_TRUE(single_dump(name, content));

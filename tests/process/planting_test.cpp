@@ -4,9 +4,12 @@
 // control) shows that the test would catch a bootstrapper that loads them.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
+#include "corvid/handle.hpp"
 #include "corvid/temp.hpp"
 #include "corvid/win32.hpp"
 #include "tests/process/harness.hpp"
@@ -106,4 +109,88 @@ TEST(Planting, LibrariesBesideTheInstallerAreNeverLoaded) {
     }
     for (const std::string& name : f.temp_entries())
         if (name.rfind("ZELT", 0) == 0) corvid::remove_directory_tree(f.temp() + name);
+}
+
+namespace {
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string folder_of(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
+
+std::string system_folder(bool wow64) {
+    char folder[MAX_PATH];
+    UINT n = wow64 ? ::GetSystemWow64DirectoryA(folder, MAX_PATH) : ::GetSystemDirectoryA(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) throw std::runtime_error("the system directory is unknown");
+    return std::string(folder, n);
+}
+
+// The volume and file index of a file, opened through the file system's
+// redirection of this process; empty when it cannot be opened.
+std::string file_identity(const std::string& path) {
+    corvid::unique_file file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !::GetFileInformationByHandle(file.get(), &info)) return std::string();
+    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+           std::to_string(info.nFileIndexLow);
+}
+
+// The machine field of a PE file's header; 0 when it is not one.
+unsigned pe_machine(const std::string& path) {
+    const std::string bytes = process_test::read_all(path);
+    if (bytes.size() < 0x40) return 0;
+    std::uint32_t pe = 0;
+    std::memcpy(&pe, bytes.data() + 0x3c, sizeof(pe));
+    if (pe > bytes.size() - 6 || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return 0;
+    return static_cast<unsigned char>(bytes[pe + 4]) | static_cast<unsigned char>(bytes[pe + 5]) << 8;
+}
+
+}  // namespace
+
+// A 32-bit process on 64-bit Windows is told System32 by GetSystemDirectory;
+// the file system redirects that folder to SysWOW64, where the 32-bit system
+// libraries are. Windows names the modules of such a process by SysWOW64,
+// Wine by System32: either name must lead to the same file in SysWOW64, a
+// library of the build's own machine type.
+TEST(Planting, EveryLibraryOfTheRunComesFromTheSystemDirectoryOfItsBuild) {
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64));
+    const std::string system = system_folder(false);
+    const std::string libraries = system_folder(wow64 != FALSE);
+    const unsigned machine = sizeof(void*) == 4 ? 0x14c : 0x8664;
+    if (wow64) {
+        EXPECT_EQ(lower(libraries.substr(libraries.find_last_of('\\'))), "\\syswow64");
+    }
+
+    installer_fixture f("sysdir");
+    const std::string installer = f.pack({{"parameters", "P=1"}});
+    auto result = f.run(installer, "/s", 0, {{"PROBE_PARENT_MODULES", "1"}});
+    ASSERT_TRUE(result.finished);
+    ASSERT_EQ(result.exit_code, 0u);
+    const std::string modules = f.report()["parent_modules"];
+    ASSERT_FALSE(modules.empty()) << "the payload did not run";
+    ASSERT_NE(modules, "unreadable");
+
+    bool ole32 = false;
+    std::string::size_type start = 0;
+    while (start <= modules.size()) {
+        std::string::size_type end = modules.find('|', start);
+        if (end == std::string::npos) end = modules.size();
+        const std::string module = modules.substr(start, end - start);
+        start = end + 1;
+        if (lower(module) == lower(installer)) continue;
+        const std::string folder = lower(folder_of(module));
+        EXPECT_TRUE(folder == lower(system) || folder == lower(libraries)) << module;
+        const std::string in_libraries = libraries + module.substr(module.find_last_of('\\'));
+        const std::string identity = file_identity(module);
+        EXPECT_FALSE(identity.empty()) << module;
+        EXPECT_EQ(identity, file_identity(in_libraries)) << module << " is not " << in_libraries;
+        EXPECT_EQ(pe_machine(module), machine) << module;
+        if (lower(module.substr(module.find_last_of('\\') + 1)) == "ole32.dll") ole32 = true;
+    }
+    // The shell's launch library is loaded ahead of the launch.
+    EXPECT_TRUE(ole32) << modules;
 }

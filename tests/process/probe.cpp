@@ -6,6 +6,10 @@
 //   PROBE_TIMESTAMP when set, the marker line also carries the performance
 //                   counter read on entry ("started <ticks>"), for timing
 //                   harnesses on the same machine
+//   PROBE_PARENT_MODULES when set, the report also gets "parent_modules=",
+//                   the full paths of the modules loaded in the process that
+//                   started the probe (the waiting bootstrapper), separated
+//                   by "|", or "unreadable"
 // Report lines: "commandline=", "cwd=", "path=", each followed by the exact
 // text, "image=", a 64-bit FNV-1a hash of the probe's own file in hex, by
 // which a test tells the intact payload from damaged bytes, and "folder=",
@@ -18,6 +22,8 @@
 
 #include "corvid/handle.hpp"
 #include "corvid/win32.hpp"
+
+#include <tlhelp32.h>
 
 namespace {
 
@@ -53,16 +59,38 @@ std::string folder_names(const std::string& path) {
     std::string folder = path.substr(0, path.rfind('\\') + 1);
     std::set<std::string> names;
     WIN32_FIND_DATAA entry;
-    HANDLE listing = ::FindFirstFileA((folder + "*").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE) return "unlisted";
+    corvid::unique_find listing(::FindFirstFileA((folder + "*").c_str(), &entry));
+    if (!listing) return "unlisted";
     do {
         std::string name = entry.cFileName;
         if (name != "." && name != "..") names.insert(name);
-    } while (::FindNextFileA(listing, &entry));
-    ::FindClose(listing);
+    } while (::FindNextFileA(listing.get(), &entry));
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : "|") + name;
     return text;
+}
+
+std::string parent_modules() {
+    const DWORD self = ::GetCurrentProcessId();
+    DWORD parent = 0;
+    {
+        corvid::unique_file processes(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!processes) return "unreadable";
+        PROCESSENTRY32 entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = ::Process32First(processes.get(), &entry); more;
+             more = ::Process32Next(processes.get(), &entry))
+            if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+    }
+    if (parent == 0) return "unreadable";
+    corvid::unique_file modules(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, parent));
+    if (!modules) return "unreadable";
+    MODULEENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    std::string list;
+    for (BOOL more = ::Module32First(modules.get(), &entry); more; more = ::Module32Next(modules.get(), &entry))
+        list += (list.empty() ? "" : "|") + std::string(entry.szExePath);
+    return list.empty() ? "unreadable" : list;
 }
 
 }  // namespace
@@ -90,6 +118,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                            "path=" + std::string(path, path_length) + "\n" +
                            "image=" + image_hash(std::string(path, path_length).c_str()) + "\n" +
                            "folder=" + folder_names(std::string(path, path_length)) + "\n";
+        if (!env("PROBE_PARENT_MODULES").empty()) text += "parent_modules=" + parent_modules() + "\n";
         append_file(report, text);
     }
 

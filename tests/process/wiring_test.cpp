@@ -12,12 +12,14 @@ namespace {
 
 const wchar_t uninstall_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnwick";
 
-// The product's registration under HKLM for the duration of a test.
+// The product's registration under HKLM for the duration of a test, in the
+// registry view given (0: the view of this program's own build, which is the
+// bootstrapper's).
 class installed_copy {
 public:
-    explicit installed_copy(const wchar_t* language) {
+    explicit installed_copy(const wchar_t* language, REGSAM view = 0) : view_(view) {
         HKEY key = nullptr;
-        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, uninstall_key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, uninstall_key, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
                               nullptr) != ERROR_SUCCESS)
             throw std::runtime_error("cannot create the uninstall key");
         DWORD bytes = static_cast<DWORD>((std::wcslen(language) + 1) * sizeof(wchar_t));
@@ -26,8 +28,23 @@ public:
         ::RegCloseKey(key);
         if (status != ERROR_SUCCESS) throw std::runtime_error("cannot write InstallerLanguage");
     }
-    ~installed_copy() { ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, uninstall_key); }
+    ~installed_copy() { ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, uninstall_key, view_, 0); }
+    installed_copy(const installed_copy&) = delete;
+    installed_copy& operator=(const installed_copy&) = delete;
+
+private:
+    REGSAM view_;
 };
+
+// Whether the product's uninstall key exists in a registry view.
+bool uninstall_key_in(REGSAM view) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstall_key, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+constexpr bool build_is_32bit = sizeof(void*) == 4;
 
 std::string parameters_of(const std::string& command_line) {
     std::string::size_type end =
@@ -100,4 +117,29 @@ TEST(Wiring, LanguageOfTheInstalledCopyReachesThePayload) {
     ::DeleteFileA(f.report_path().c_str());
     ASSERT_EQ(f.run(installer, "/s /L1036").exit_code, 0u);
     EXPECT_EQ(parameters_of(f.report()["commandline"]), "/s /L1036 /V\" A=1 \"");
+}
+
+// The uninstall area is redirected on 64-bit Windows: an x86 product (and an
+// x86 MSI) registers under WOW6432Node, which only the 32-bit view shows, and
+// the 32-bit bootstrapper must find it there. A registration in the other
+// view belongs to the other architecture's product and is not used.
+TEST(Wiring, LanguageComesFromTheRegistryViewOfTheBuild) {
+    const REGSAM own_view = build_is_32bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const REGSAM other_view = build_is_32bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    installer_fixture f("langview");
+    std::string installer = f.pack({{"parameters", "/V\"A=1 \""}});
+    {
+        installed_copy copy(L"1036", own_view);
+        ASSERT_TRUE(uninstall_key_in(0)) << "the explicit view is not the build's own";
+        ASSERT_FALSE(uninstall_key_in(other_view)) << "the uninstall key is shared between the views";
+        ASSERT_EQ(f.run(installer, "/s").exit_code, 0u);
+        EXPECT_EQ(parameters_of(f.report()["commandline"]), "/L1036 /s /V\" A=1 \"");
+    }
+    ::DeleteFileA(f.report_path().c_str());
+    {
+        installed_copy copy(L"1031", other_view);
+        ASSERT_FALSE(uninstall_key_in(0));
+        ASSERT_EQ(f.run(installer, "/s").exit_code, 0u);
+        EXPECT_EQ(parameters_of(f.report()["commandline"]), "/s /V\" A=1 \"");
+    }
 }

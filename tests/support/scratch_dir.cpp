@@ -7,6 +7,8 @@
 #include "corvid/handle.hpp"
 #include "corvid/temp.hpp"
 
+#include <winioctl.h>
+
 namespace test_support {
 
 scratch_dir::scratch_dir(const std::string& tag) {
@@ -30,6 +32,24 @@ bool write_file(const std::string& path, const std::string& bytes) {
     DWORD written = 0;
     return ::WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size();
+}
+
+bool write_sparse_file(const std::string& path, const std::string& head, unsigned long long hole,
+                       const std::string& tail) {
+    corvid::unique_file f(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return false;
+    // Refused by file systems without sparse files: the hole is then zeros
+    // on disk, the same bytes.
+    DWORD returned = 0;
+    ::DeviceIoControl(f.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+    DWORD written = 0;
+    LARGE_INTEGER tail_at;
+    tail_at.QuadPart = static_cast<LONGLONG>(head.size() + hole);
+    return ::WriteFile(f.get(), head.data(), static_cast<DWORD>(head.size()), &written, nullptr) &&
+           written == head.size() && ::SetFilePointerEx(f.get(), tail_at, nullptr, FILE_BEGIN) &&
+           ::WriteFile(f.get(), tail.data(), static_cast<DWORD>(tail.size()), &written, nullptr) &&
+           written == tail.size();
 }
 
 std::string read_file(const std::string& path) {

@@ -25,6 +25,11 @@ private:
 
 // Writes bytes to a file (replacing it); false on failure.
 bool write_file(const std::string& path, const std::string& bytes);
+// Writes `head`, then `hole` zero bytes, then `tail` (replacing the file);
+// the hole is left sparse, so files of gigabytes cost no disk space (where
+// the file system has no sparse files it is written out). False on failure.
+bool write_sparse_file(const std::string& path, const std::string& head, unsigned long long hole,
+                       const std::string& tail);
 // Whole content of a file; empty when it cannot be read.
 std::string read_file(const std::string& path);
 bool exists(const std::string& path);
