@@ -504,7 +504,9 @@ TEST(PrivateDirectory, WhatIsAlreadyThereIsRemovedAndTheFolderMadeAnew) {
     ASSERT_TRUE(write_file(planted + "setup.exe", "planted"));
     ASSERT_TRUE(corvid::create_private_directory(planted));
     EXPECT_TRUE(test_support::names_in(planted).empty());
-    if (file_security_is_kept()) EXPECT_TRUE(read_back(planted).protected_dacl);
+    if (file_security_is_kept()) {
+        EXPECT_TRUE(read_back(planted).protected_dacl);
+    }
 
     // A plain file of that name.
     const std::string file = scratch.path() + "ZELT3";
@@ -518,7 +520,9 @@ TEST(PrivateDirectory, WhatIsAlreadyThereIsRemovedAndTheFolderMadeAnew) {
         const bool made = corvid::create_private_directory(link + "\\");
         EXPECT_EQ(test_support::read_file(outside + "precious.txt"), "keep me");
         // Wine cannot remove a Unix link: then there is no fresh folder.
-        if (made) EXPECT_TRUE(test_support::names_in(link + "\\").empty());
+        if (made) {
+            EXPECT_TRUE(test_support::names_in(link + "\\").empty());
+        }
     }
 
     // A file that cannot be deleted (held open without delete sharing):
