@@ -180,20 +180,6 @@ TEST(RemoveDirectoryTree, FileOpenElsewhereStaysAndTheResultIsFalse) {
 
 namespace {
 
-// Unix path of a Windows path under Wine; empty elsewhere.
-std::string unix_path(const std::string& path) {
-    using fn = char*(CDECL*)(LPCWSTR);
-    auto get = reinterpret_cast<fn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (!get) return std::string();
-    std::wstring wide(path.begin(), path.end());
-    char* unix_name = get(wide.c_str());
-    if (!unix_name) return std::string();
-    std::string result(unix_name);
-    ::HeapFree(::GetProcessHeap(), 0, unix_name);
-    return result;
-}
-
 // Makes link a directory link to target: a symbolic link where the system
 // can create one, otherwise (Wine, whose API cannot) a Unix symbolic link,
 // which Wine presents as a directory reparse point.
@@ -204,7 +190,7 @@ bool make_directory_link(const std::string& link, const std::string& target) {
     const DWORD directory_flag = 0x1, unprivileged = 0x2;
     if (create && create(link.c_str(), target.c_str(), directory_flag | unprivileged) && exists(link))
         return true;
-    std::string unix_target = unix_path(target), unix_dir = unix_path(link.substr(0, link.rfind('\\')));
+    std::string unix_target = test_support::unix_path(target), unix_dir = test_support::unix_path(link.substr(0, link.rfind('\\')));
     if (unix_target.empty() || unix_dir.empty()) return false;
     std::string command = "Z:\\bin\\ln -s \"" + unix_target + "\" \"" + unix_dir + "/" +
                           link.substr(link.rfind('\\') + 1) + "\"";
@@ -296,7 +282,7 @@ TEST(RemoveDirectoryTree, LinkSwappedInDuringRemovalNeverLeadsOutside) {
         ASSERT_TRUE(write_file(outside + name, "keep me"));
         ASSERT_TRUE(::SetFileAttributesA((outside + name).c_str(), FILE_ATTRIBUTE_READONLY));
     }
-    const std::string unix_scratch = unix_path(scratch.path());
+    const std::string unix_scratch = test_support::unix_path(scratch.path());
     if (unix_scratch.empty()) GTEST_SKIP() << "needs Wine's Unix side to make links";
 
     // The racer swaps tree/sub for a link to outside and back, as fast as it

@@ -24,6 +24,7 @@ using corvid::unicode::to_narrow;
 using corvid::unicode::to_wide;
 using process_test::installer_fixture;
 using test_support::names_in;
+using test_support::unix_path;
 
 namespace {
 
@@ -70,20 +71,6 @@ public:
 private:
     std::vector<std::string> paths_;
 };
-
-// Unix path of a Windows path under Wine; empty elsewhere.
-std::string unix_path(const std::string& path) {
-    using fn = char*(CDECL*)(LPCWSTR);
-    auto get = reinterpret_cast<fn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (!get) return std::string();
-    std::wstring wide = to_wide(path, 0);
-    char* unix_name = get(wide.c_str());
-    if (!unix_name) return std::string();
-    std::string result(unix_name);
-    ::HeapFree(::GetProcessHeap(), 0, unix_name);
-    return result;
-}
 
 // Runs the installer with "/s" in processes whose files cannot grow beyond
 // `limit_kib` KiB, as on a disk that fills up: bash sets the limit (writes

@@ -322,20 +322,6 @@ TEST(Run, PayloadCannotBeSwappedBeforeItStarts) {
 
 namespace {
 
-// Unix path of a Windows path under Wine; empty elsewhere.
-std::string unix_path_of(const std::string& path) {
-    using fn = char*(CDECL*)(LPCWSTR);
-    auto get = reinterpret_cast<fn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (!get) return std::string();
-    std::wstring wide(path.begin(), path.end());
-    char* unix_name = get(wide.c_str());
-    if (!unix_name) return std::string();
-    std::string result(unix_name);
-    ::HeapFree(::GetProcessHeap(), 0, unix_name);
-    return result;
-}
-
 // Runs a Unix command under Wine and gives it a moment to finish (Wine runs
 // Unix programs apart from its own processes, with nothing to wait for).
 void run_unix(const char* program, std::string command_line) {
@@ -353,8 +339,8 @@ void run_unix(const char* program, std::string command_line) {
 class scratch_drive {
 public:
     explicit scratch_drive(const std::string& folder) {
-        const std::string devices = unix_path_of("C:\\");  // .../dosdevices/c:/
-        const std::string target = unix_path_of(folder);
+        const std::string devices = test_support::unix_path("C:\\");  // .../dosdevices/c:/
+        const std::string target = test_support::unix_path(folder);
         if (devices.size() < 4 || target.empty()) return;
         const DWORD used = ::GetLogicalDrives();
         for (char letter = 'Q'; letter <= 'Y'; ++letter) {

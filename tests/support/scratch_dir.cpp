@@ -6,6 +6,7 @@
 
 #include "corvid/handle.hpp"
 #include "corvid/temp.hpp"
+#include "corvid/unicode/convert.hpp"
 
 #include <winioctl.h>
 
@@ -89,6 +90,19 @@ std::vector<std::wstring> names_in(const std::wstring& dir) {
     } while (::FindNextFileW(listing.get(), &entry));
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string unix_path(const std::string& path) {
+    using fn = char*(CDECL*)(LPCWSTR);
+    auto get = reinterpret_cast<fn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!get) return std::string();
+    std::wstring wide = corvid::unicode::to_wide(path, 0);
+    char* unix_name = get(wide.c_str());
+    if (!unix_name) return std::string();
+    std::string result(unix_name);
+    ::HeapFree(::GetProcessHeap(), 0, unix_name);
+    return result;
 }
 
 }  // namespace test_support

@@ -37,5 +37,8 @@ bool exists(const std::string& path);
 // left out, sorted; empty when it cannot be listed.
 std::vector<std::string> names_in(const std::string& dir);
 std::vector<std::wstring> names_in(const std::wstring& dir);
+// The Unix path of a Windows path (ANSI code page) under Wine; empty
+// elsewhere or when Wine cannot name it.
+std::string unix_path(const std::string& path);
 
 }  // namespace test_support
