@@ -175,7 +175,11 @@ TEST(LogConcurrency, RotationUnderContentionSplitsNoLine) {
         }
         last[p.writer] = p.number;
     }
-    for (int w = 0; w < writers; ++w) EXPECT_EQ(last[w], lines_each - 1) << "writer " << w;
+    // A writer whose lines all went into dropped generations (it ran early,
+    // before the others got going) has none kept; every writer that has ends
+    // with its last line.
+    EXPECT_FALSE(last.empty());
+    for (const auto& [writer, number] : last) EXPECT_EQ(number, lines_each - 1) << "writer " << writer;
     const std::size_t total_bytes = read_file(base + ".1.log.txt").size() + read_file(base + ".2.log.txt").size() +
                                     read_file(base + ".3.log.txt").size() + read_file(base + ".log.txt").size();
     std::printf("[ figures  ] %d processes x %d lines, max_size %u, 3 generations: %lld ms, %zu lines "
