@@ -253,24 +253,6 @@ TEST(RemoveDirectoryTree, EmptyPathDeletesNothing) {
     EXPECT_TRUE(exists(scratch.path() + "stays.txt"));
 }
 
-namespace {
-
-// Starts a Unix program under Wine. Wine runs it apart from its own
-// processes: there is no handle to wait for, so the program reports its end
-// through a file.
-bool start_unix_program(const char* program, std::string command_line) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return false;
-    if (info.hProcess) ::CloseHandle(info.hProcess);
-    if (info.hThread) ::CloseHandle(info.hThread);
-    return true;
-}
-
-}  // namespace
-
 // A subfolder of the tree is swapped for a link to a folder outside it, and
 // back, over and over while trees are removed: nothing outside may change,
 // neither a file deleted nor an attribute cleared.
@@ -315,7 +297,7 @@ TEST(RemoveDirectoryTree, LinkSwappedInDuringRemovalNeverLeadsOutside) {
     };
     int rounds = 0;
     {
-        ASSERT_TRUE(start_unix_program("Z:\\usr\\bin\\python3", "python3 " + unix_scratch + "race.py"));
+        ASSERT_TRUE(test_support::start_unix_program("Z:\\usr\\bin\\python3", "python3 " + unix_scratch + "race.py"));
         stopper stop{scratch.path()};
         const std::string tree = scratch.path() + "tree\\";
         const DWORD start = ::GetTickCount();

@@ -336,18 +336,6 @@ TEST(Run, PayloadCannotBeSwappedBeforeItStarts) {
 
 namespace {
 
-// Runs a Unix command under Wine and gives it a moment to finish (Wine runs
-// Unix programs apart from its own processes, with nothing to wait for).
-void run_unix(const char* program, std::string command_line) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return;
-    if (info.hProcess) ::CloseHandle(info.hProcess);
-    if (info.hThread) ::CloseHandle(info.hThread);
-}
-
 // A drive letter of this Wine prefix that names a scratch folder, for as
 // long as the object lives.
 class scratch_drive {
@@ -360,7 +348,7 @@ public:
         for (char letter = 'Q'; letter <= 'Y'; ++letter) {
             if (used & (1u << (letter - 'A'))) continue;
             link_ = devices.substr(0, devices.size() - 3) + static_cast<char>(letter - 'A' + 'a') + ":";
-            run_unix("Z:\\bin\\ln", "ln -s " + target + " " + link_);
+            test_support::start_unix_program("Z:\\bin\\ln", "ln -s " + target + " " + link_);
             root_ = std::string(1, letter) + ":\\";
             for (int i = 0; i < 100 && ::GetFileAttributesA(root_.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
                 ::Sleep(20);
@@ -369,7 +357,7 @@ public:
         }
     }
     ~scratch_drive() {
-        if (!link_.empty()) run_unix("Z:\\bin\\rm", "rm -f " + link_);
+        if (!link_.empty()) test_support::start_unix_program("Z:\\bin\\rm", "rm -f " + link_);
     }
     const std::string& root() const { return root_; }  // "Q:\", empty when none could be made
 

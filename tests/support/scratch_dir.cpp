@@ -105,4 +105,14 @@ std::string unix_path(const std::string& path) {
     return result;
 }
 
+bool start_unix_program(const char* program, std::string command_line) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessA(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    corvid::unique_handle process(info.hProcess), thread(info.hThread);
+    return true;
+}
+
 }  // namespace test_support

@@ -40,5 +40,9 @@ std::vector<std::wstring> names_in(const std::wstring& dir);
 // The Unix path of a Windows path (ANSI code page) under Wine; empty
 // elsewhere or when Wine cannot name it.
 std::string unix_path(const std::string& path);
+// Starts a Unix program under Wine (`program` as a Z:\ path). Wine runs it
+// apart from its own processes, with no handle to wait for: a caller that
+// needs its end has it report through a file. False when it cannot start.
+bool start_unix_program(const char* program, std::string command_line);
 
 }  // namespace test_support
