@@ -1,0 +1,93 @@
+// The headers of a PE image (PE32 and PE32+) as a file holds them: the
+// section table, the data directories and the checksum field. Read from
+// untrusted files (an installer under inspection, the bootstrapper's own
+// file), so every number is checked against the file before it is used.
+// Portable: no Windows headers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/io.hpp"
+#include "corvid/exception.hpp"
+
+namespace archive::pe {
+
+// A file that is not a PE image we can work with; the message says why.
+class format_error : public corvid::exception {
+public:
+    explicit format_error(const std::string& message) : corvid::exception(message) {
+        extend_type_path("pe.format_error");
+    }
+};
+
+// Data directory indexes.
+inline constexpr unsigned resource_directory = 2;
+inline constexpr unsigned security_directory = 4;
+inline constexpr unsigned base_relocation_directory = 5;
+inline constexpr unsigned debug_directory = 6;
+
+// One entry of the data directory table. For the security directory the
+// address is a file offset, for every other one an RVA.
+struct data_directory {
+    std::uint32_t address = 0;
+    std::uint32_t size = 0;
+};
+
+struct section {
+    std::string name;  // up to 8 bytes, trailing NULs removed
+    std::uint32_t virtual_size = 0;
+    std::uint32_t virtual_address = 0;
+    std::uint32_t raw_size = 0;
+    std::uint32_t raw_offset = 0;
+    std::uint32_t characteristics = 0;
+};
+
+struct image {
+    bool pe32_plus = false;
+    std::uint64_t file_size = 0;
+    std::uint32_t pe_offset = 0;                // "PE\0\0"
+    std::uint32_t optional_header_offset = 0;
+    std::uint16_t optional_header_size = 0;
+    std::uint32_t section_table_offset = 0;
+    std::uint32_t section_alignment = 0;
+    std::uint32_t file_alignment = 0;
+    std::uint32_t size_of_image = 0;
+    std::uint32_t size_of_headers = 0;
+    std::uint32_t checksum = 0;
+    // File offsets of fields that a writer of the image updates.
+    std::uint32_t size_of_image_offset = 0;
+    std::uint32_t checksum_offset = 0;
+    std::uint32_t directories_offset = 0;       // data directory 0
+    std::vector<data_directory> directories;    // NumberOfRvaAndSizes entries, at most 16
+    std::vector<section> sections;              // in table order
+
+    // The entry, or an empty one when the table is shorter.
+    data_directory directory(unsigned index) const noexcept;
+    // File offset of directory entry `index` (which must exist).
+    std::uint32_t directory_offset(unsigned index) const noexcept { return directories_offset + 8 * index; }
+    // The first section of that name, or null.
+    const section* find_section(std::string_view name) const noexcept;
+    // The section whose raw data holds `offset`, or null.
+    const section* section_at_offset(std::uint64_t offset) const noexcept;
+};
+
+// Reads and checks the headers: the MZ and PE signatures, a known optional
+// header, a section table inside the headers, and every section's raw data
+// inside the file. Throws format_error with the reason otherwise.
+image read_image(seekable_input& input);
+
+// The optional header's checksum of a whole file as the loader and the
+// signing tools compute it: 16-bit little-endian words summed with end-around
+// carry, the checksum field itself counted as zero, plus the file's length.
+std::uint32_t checksum(std::string_view file, std::uint32_t checksum_offset);
+
+// Little-endian fields in a byte buffer.
+std::uint16_t read16(std::string_view bytes, std::size_t offset);
+std::uint32_t read32(std::string_view bytes, std::size_t offset);
+void write16(std::string& bytes, std::size_t offset, std::uint16_t value);
+void write32(std::string& bytes, std::size_t offset, std::uint32_t value);
+
+}  // namespace archive::pe
