@@ -12,6 +12,7 @@
 #include "archive/extract.hpp"
 #include "archive/file_name.hpp"
 #include "archive/installer_builder.hpp"
+#include "archive/pe_resources.hpp"
 #include "archive/stdio_io.hpp"
 
 namespace chunkpack {
@@ -56,6 +57,16 @@ void open_input(archive::stdio_input& input, const std::string& path) {
     std::error_code ec;
     if (fs::is_directory(path, ec)) refuse("cannot read " + path + ": it is a directory");
     if (!input.open(path)) refuse("cannot read " + path + ": " + input.failure_text());
+}
+
+// The whole of an input that is small enough to hold in memory.
+std::string read_whole(archive::seekable_input& input, std::uint64_t size, const std::string& path) {
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    for (std::size_t at = 0; at < bytes.size(); at += archive::max_read_block) {
+        const std::size_t count = std::min(bytes.size() - at, archive::max_read_block);
+        if (!input.read_at(at, bytes.data() + at, count)) refuse("cannot read " + path + ": " + input.failure_text());
+    }
+    return bytes;
 }
 
 void check_pe(archive::stdio_input& stub, std::uint64_t size, const std::string& path) {
@@ -272,8 +283,23 @@ walk run_walk(const std::string& path, archive::output_sink& output, const std::
 
 }  // namespace
 
+std::string brand_stub(const std::string& stub, const identity& brand, const std::string& out_path) {
+    archive::identity_options options = brand.options;
+    if (!brand.icon_path.empty()) {
+        archive::stdio_input icon;
+        open_input(icon, brand.icon_path);
+        const std::uint64_t size = size_of(icon, brand.icon_path);
+        if (size > archive::pe::max_resource_section)
+            throw archive::identity_error(brand.icon_path + " is too large for an icon file");
+        options.icon_file = read_whole(icon, size, brand.icon_path);
+    }
+    if ((options.file_version || options.product_version) && !options.original_filename)
+        options.original_filename = fs::path(out_path).filename().string();
+    return archive::apply_identity(stub, options);
+}
+
 int build(const std::string& stub_path, const std::string& out_path, const std::vector<build_entry>& entries,
-          const streams& io, bool force) {
+          const streams& io, bool force, const identity& brand) {
     const std::string temp_path = out_path + ".chunkpack-partial";
     std::FILE* out = nullptr;
     try {
@@ -282,11 +308,31 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
         std::uint64_t stub_size = size_of(stub, stub_path);
         check_pe(stub, stub_size, stub_path);
         if (holds_tail_chunk(stub, stub_size)) refuse(stub_path + " already holds an archive tail");
+        if (stub_size > archive::max_chunk_length)
+            refuse(stub_path + " is " + std::to_string(stub_size) + " bytes; the stub must stay below 2 GiB");
+
+        // Branding turns the stub's bytes into the branded stub's; the
+        // archive is appended to those.
+        std::string branded;
+        std::unique_ptr<archive::memory_input> branded_input;
+        archive::seekable_input* image = &stub;
+        if (!brand.options.empty() || !brand.icon_path.empty()) {
+            try {
+                branded = brand_stub(read_whole(stub, stub_size, stub_path), brand, out_path);
+            } catch (const archive::identity_error& e) {
+                refuse(std::string("cannot brand the stub: ") + e.message());
+            } catch (const archive::pe::format_error& e) {
+                refuse("cannot brand " + stub_path + ": " + e.message());
+            }
+            branded_input = std::make_unique<archive::memory_input>(branded);
+            image = branded_input.get();
+            stub_size = branded.size();
+        }
 
         std::vector<std::unique_ptr<archive::stdio_input>> sources;
         std::vector<archive::installer_entry> packed;
         std::set<std::string> keys;
-        std::uint64_t total = stub_size + 20 + fs::path(stub_path).filename().string().size() + 20 + 2 * (4 + 20) +
+        std::uint64_t total = 20 + fs::path(stub_path).filename().string().size() + 20 + 2 * (4 + 20) +
                               archive::tail_marker.size() + 20;
         for (const auto& e : entries) {
             // An empty key of a file entry records nothing, so it cannot collide.
@@ -315,6 +361,7 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
             sources.push_back(std::move(source));
             total += size + name.size() + e.key.size() + 4 + 4 * 20;
         }
+        total += stub_size;
         if (stub_size > archive::max_chunk_length)
             refuse(stub_path + " is " + std::to_string(stub_size) + " bytes; the stub must stay below 2 GiB");
         if (total > archive::max_archive_size)
@@ -328,7 +375,7 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
             return std::fwrite(data, 1, count, out) == count;
         });
         writer.set_progress([&](std::uint64_t written) { progress.update(written); });
-        archive::write_installer(writer, stub, fs::path(stub_path).filename().string(), packed);
+        archive::write_installer(writer, *image, fs::path(stub_path).filename().string(), packed);
         std::FILE* done = out;
         out = nullptr;
         if (std::fclose(done) != 0) refuse("writing " + temp_path + " failed: " + std::strerror(errno));
@@ -346,8 +393,51 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
     return exit_refused;
 }
 
+namespace {
+
+std::string version_string(const std::array<std::uint16_t, 4>& v) {
+    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." + std::to_string(v[3]);
+}
+
+// The identity in the installer's resources; a line with the reason when
+// they cannot be read (the archive may still be fine).
+void print_identity(const std::string& installer_path, const streams& io) {
+    archive::stdio_input input;
+    open_input(input, installer_path);
+    archive::installer_identity identity;
+    try {
+        identity = archive::read_identity(archive::pe::read_image(input), input);
+    } catch (const archive::pe::format_error& e) {
+        std::fprintf(io.out, "%-8s unreadable: %s\n", "identity", e.message());
+        return;
+    }
+    if (identity.has_version) {
+        char translation[64];
+        std::snprintf(translation, sizeof translation, "language %04x, code page %u", identity.translation & 0xffff,
+                      identity.translation >> 16);
+        std::fprintf(io.out, "%-8s file %s, product %s, %s\n", "version", version_string(identity.file_version).c_str(),
+                     version_string(identity.product_version).c_str(), translation);
+        for (const auto& [key, text] : identity.version_texts)
+            std::fprintf(io.out, "%-8s \"%s\" = \"%s\"\n", "version", printable(key).c_str(), printable(text).c_str());
+    }
+    if (identity.vendor_name)
+        std::fprintf(io.out, "%-8s vendor (2001) = \"%s\"\n", "name", printable(*identity.vendor_name).c_str());
+    if (identity.product_name)
+        std::fprintf(io.out, "%-8s product (2002) = \"%s\"\n", "name", printable(*identity.product_name).c_str());
+    if (!identity.icon_images.empty()) {
+        std::string images;
+        for (const auto& [width, height, bits] : identity.icon_images)
+            images += (images.empty() ? "" : ", ") + std::to_string(width ? width : 256) + "x" +
+                      std::to_string(height ? height : 256) + " " + std::to_string(bits) + "-bit";
+        std::fprintf(io.out, "%-8s %zu images: %s\n", "icon", identity.icon_images.size(), images.c_str());
+    }
+}
+
+}  // namespace
+
 int list(const std::string& installer_path, const streams& io) {
     try {
+        print_identity(installer_path, io);
         null_output output;
         walk w = run_walk(installer_path, output, "", io, [&](const archive::entry_event& e) {
             switch (e.kind) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/installer_identity.hpp"
+
 namespace chunkpack {
 
 // Exit codes.
@@ -18,6 +20,15 @@ struct build_entry {
     bool is_file = false;
     std::string key;
     std::string value;  // the value, or the path of the file
+};
+
+// The installer's identity to set in the stub before the archive is
+// appended (docs/chunkpack.md). `options.icon_file` is read from
+// `icon_path` when that is set; OriginalFilename defaults to the output's
+// file name when version information is written.
+struct identity {
+    archive::identity_options options;
+    std::string icon_path;
 };
 
 struct streams {
@@ -42,11 +53,19 @@ struct streams {
 // "parameters" value with an odd number of double quotes, a reference in it
 // to a key that neither the archive nor the bootstrapper sets, and a key given
 // more than once.
+// With an `identity`, the stub's bytes are branded first (brand_stub); a
+// stub or an option that branding refuses is refused.
 int build(const std::string& stub_path, const std::string& out_path, const std::vector<build_entry>& entries,
-          const streams& io, bool force = false);
+          const streams& io, bool force = false, const identity& brand = {});
 
-// Prints the entries in reading order with their digest status, then
-// whether the archive is complete. exit_ok when it is.
+// The stub's bytes with the identity set in its resources: the one step of
+// build() that changes the stub's image. Throws archive::identity_error or
+// archive::pe::format_error with the reason.
+std::string brand_stub(const std::string& stub, const identity& brand, const std::string& out_path);
+
+// Prints the identity in the installer's resources (version information,
+// names, icon images), the entries in reading order with their digest
+// status, then whether the archive is complete. exit_ok when it is.
 int list(const std::string& installer_path, const streams& io);
 
 // exit_ok when the tail is found and every chunk extraction reads matches

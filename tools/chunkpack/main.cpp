@@ -3,12 +3,17 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <deque>
 #include <map>
+#include <optional>
 
 #include "commands.hpp"
 
 #if defined(_WIN32)
 #include <io.h>
+#include <shellapi.h>
+
+#include "corvid/handle.hpp"
 #define chunkpack_isatty(fd) _isatty(fd)
 #define chunkpack_fileno(f) _fileno(f)
 #else
@@ -16,6 +21,56 @@
 #define chunkpack_isatty(fd) isatty(fd)
 #define chunkpack_fileno(f) fileno(f)
 #endif
+
+namespace {
+
+#if defined(_WIN32)
+struct local_memory_traits {
+    using type = LPWSTR*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type p) noexcept { ::LocalFree(p); }
+};
+
+std::string to_code_page(const std::wstring& text, UINT code_page) {
+    int size = ::WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                     nullptr);
+    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        ::WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                              nullptr);
+    return out;
+}
+
+// The C runtime hands main() its arguments in the ANSI code page, where
+// characters outside it have become look-alikes ("Ł" is "L"). A text that
+// goes into the installer's resources is taken from the wide command line
+// instead: the argument whose ANSI form is `narrow` (or ends in "=" and
+// `narrow`), as UTF-8.
+std::string text_argument(const std::string& narrow) {
+    int count = 0;
+    corvid::unique_resource<local_memory_traits> wide(::CommandLineToArgvW(::GetCommandLineW(), &count));
+    for (int i = 1; wide && i < count; ++i) {
+        const std::wstring argument = wide.get()[i];
+        const std::string ansi = to_code_page(argument, CP_ACP);
+        if (ansi == narrow) return to_code_page(argument, CP_UTF8);
+        const std::size_t equals = argument.find(L'=');
+        if (equals != std::wstring::npos && ansi.size() > narrow.size() &&
+            ansi.compare(ansi.size() - narrow.size(), narrow.size(), narrow) == 0 &&
+            to_code_page(argument.substr(equals + 1), CP_ACP) == narrow)
+            return to_code_page(argument.substr(equals + 1), CP_UTF8);
+    }
+    std::wstring wide_text(narrow.size(), L'\0');
+    int size = ::MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), wide_text.data(),
+                                     static_cast<int>(wide_text.size()));
+    wide_text.resize(static_cast<std::size_t>(size > 0 ? size : 0));
+    return to_code_page(wide_text, CP_UTF8);
+}
+#else
+// Arguments are UTF-8 already.
+std::string text_argument(const std::string& narrow) { return narrow; }
+#endif
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"chunkpack: build, list, verify and extract installer archives"};
@@ -39,6 +94,39 @@ int main(int argc, char** argv) {
                     "one that names no file of the archive (warned about instead)");
     value_option->allow_extra_args(false);
     file_option->allow_extra_args(false);
+
+    // The installer's identity (docs/chunkpack.md, "The installer's identity").
+    chunkpack::identity identity;
+    struct text_option {
+        CLI::Option* option;
+        std::string value;
+        std::optional<std::string> archive::identity_options::*member;
+    };
+    std::deque<text_option> texts;  // stays in place: the options hold references to the values
+    auto add_text = [&](const char* name, std::optional<std::string> archive::identity_options::*member,
+                        const char* help) {
+        texts.push_back({nullptr, {}, member});
+        texts.back().option = build->add_option(name, texts.back().value, help);
+    };
+    add_text("--vendor-name", &archive::identity_options::vendor_name,
+             "String 2001: the vendor's folder name in the application-data paths");
+    add_text("--product-name", &archive::identity_options::product_name,
+             "String 2002: the product name of the uninstall key and the data folder");
+    add_text("--file-version", &archive::identity_options::file_version,
+             "Version information: the file version a.b.c.d (default: the product version)");
+    add_text("--product-version", &archive::identity_options::product_version,
+             "Version information: the product version a.b.c.d (default: the file version)");
+    add_text("--version-product-name", &archive::identity_options::version_product_name,
+             "Version information: ProductName (default: the product name)");
+    add_text("--company-name", &archive::identity_options::company_name,
+             "Version information: CompanyName (default: the vendor name)");
+    add_text("--file-description", &archive::identity_options::file_description,
+             "Version information: FileDescription (default: \"PRODUCT Setup\")");
+    add_text("--legal-copyright", &archive::identity_options::legal_copyright,
+             "Version information: LegalCopyright (default: \"Copyright (C) COMPANY\")");
+    add_text("--original-filename", &archive::identity_options::original_filename,
+             "Version information: OriginalFilename (default: the file name of --out)");
+    build->add_option("--icon", identity.icon_path, "The installer's icon: every image of this .ico file");
 
     std::string installer, directory;
     auto* list = app.add_subcommand("list", "List the entries in reading order and whether the archive is complete");
@@ -79,7 +167,9 @@ int main(int argc, char** argv) {
             }
             entries.push_back({is_file, text.substr(0, equals), text.substr(equals + 1)});
         }
-        return chunkpack::build(stub, out, entries, io, force);
+        for (const text_option& t : texts)
+            if (t.option->count() != 0) identity.options.*t.member = text_argument(t.value);
+        return chunkpack::build(stub, out, entries, io, force, identity);
     }
     if (list->parsed()) return chunkpack::list(installer, io);
     if (verify->parsed()) return chunkpack::verify(installer, io);
