@@ -11,9 +11,10 @@
 
 #if defined(_WIN32)
 #include <io.h>
-#include <shellapi.h>
 
 #include "corvid/handle.hpp"
+// After the Windows headers it needs.
+#include <shellapi.h>
 #define chunkpack_isatty(fd) _isatty(fd)
 #define chunkpack_fileno(f) _fileno(f)
 #else
