@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# chunkpack-test.sh CHUNKPACK TINY_PE
+# chunkpack-test.sh CHUNKPACK TINY_PE TINY_PE_WITH_RESOURCES ICON
 # The packer's command line end to end: build, list, verify, extract, the
-# refusals of build, damaged installers, and signing after packing.
+# refusals of build, damaged installers, branding, and signing after packing.
 set -uo pipefail
-cp=$1 stub=$2
+cp=$1 stub=$2 resources_stub=$3 icon=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -140,6 +140,29 @@ expect_rc 1 "verify truncated" "$cp" verify cut.exe
 grep -q "no archive tail" err.txt || fail "verify truncated: $(cat err.txt)"
 expect_rc 1 "verify missing" "$cp" verify nothing.exe
 
+# Branding: the identity is in the installer's resources, reproducibly; what
+# cannot be branded is refused like every other input.
+cp "$resources_stub" branding.exe
+base=(--value 'executable32=%installer32%' "${payload[@]}")
+brand=(--stub branding.exe "${base[@]}" --product-name 'Tarnwick Łódź' --file-version 5.2.1
+       --company-name 'Brellory Labs' --icon "$icon")
+expect_rc 0 "branded build" "$cp" build --out branded.exe "${brand[@]}"
+mkdir again && "$cp" build --out again/branded.exe "${brand[@]}" 2>/dev/null
+cmp -s branded.exe again/branded.exe || fail "two branded builds of the same inputs differ"
+expect_rc 0 "list branded" "$cp" list branded.exe
+for line in 'version  file 5.2.1.0, product 5.2.1.0, language 0000, code page 1200' \
+    'version  "CompanyName" = "Brellory Labs"' 'version  "OriginalFilename" = "branded.exe"' \
+    'version  "FileDescription" = "Tarnwick Łódź Setup"' 'name     vendor (2001) = "Brellory"' \
+    'name     product (2002) = "Tarnwick Łódź"' 'icon     3 images: 16x16 32-bit, 32x32 32-bit, 48x48 32-bit'; do
+  grep -qxF "$line" out.txt || fail "list of the branded installer lacks '$line': $(cat out.txt)"
+done
+refused "branding a stub without resources" 'no resource section' --stub bootstrap.exe \
+  --value 'executable32=%installer32%' "${payload[@]}" --product-name Tarnwick
+refused "a product name that is no folder name" 'cannot hold' --stub branding.exe "${base[@]}" --product-name 'a\b'
+refused "a version that is not numeric" 'not one to four numbers' --stub branding.exe "${base[@]}" \
+  --product-version 5.2-beta
+refused "an icon that is no icon" 'not an icon' --stub branding.exe "${base[@]}" --icon readme.txt
+
 # Help for each subcommand.
 for sub in build list verify extract; do
   expect_rc 0 "$sub --help" "$cp" "$sub" --help
@@ -162,6 +185,14 @@ else
   cmp -s setup_payload.exe signed_out/setup_payload.exe || fail "payload extracted from the signed installer differs"
   osslsigncode verify -CAfile cert.pem -in signed.exe >sig.txt 2>&1 || fail "osslsigncode rejects the signature: $(tail -3 sig.txt)"
   grep -q "Signature verification: ok" sig.txt || fail "signature not verified: $(cat sig.txt)"
+  # A branded installer signs and verifies the same way; a signed stub cannot
+  # be branded (its signature would break).
+  osslsigncode sign -certs cert.pem -key key.pem -n "chunkpack test" -in branded.exe -out branded_signed.exe \
+    >/dev/null 2>&1 || fail "osslsigncode could not sign the branded installer"
+  osslsigncode verify -CAfile cert.pem -in branded_signed.exe >sig.txt 2>&1 || fail "branded: $(tail -3 sig.txt)"
+  expect_rc 0 "verify branded signed" "$cp" verify branded_signed.exe
+  osslsigncode sign -certs cert.pem -key key.pem -in branding.exe -out signed_stub.exe >/dev/null 2>&1
+  refused "a signed stub" 'the image is signed' --stub signed_stub.exe "${base[@]}" --product-name Tarnwick
 fi
 
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
