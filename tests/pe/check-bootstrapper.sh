@@ -2,7 +2,8 @@
 # check-bootstrapper.sh OBJDUMP WINDRES EXE
 # The shipped stub: a GUI-subsystem program whose embedded manifest asks for
 # administrator rights and carries the Windows 7 compatibility entry, and
-# whose string table names the vendor (2001) and the product (2002).
+# whose string table names the vendor (2001) and the product (2002), and
+# whose resource section is its last (chunkpack rewrites it at pack time).
 set -uo pipefail
 objdump=$1 windres=$2 exe=$3
 status=0
@@ -10,6 +11,8 @@ fail() { echo "FAIL $exe: $*"; status=1; }
 
 headers=$("$objdump" -p "$exe") || fail "objdump cannot read the headers"
 grep -Eq '^Subsystem[[:space:]]+00000002' <<<"$headers" || fail "not a GUI-subsystem program"
+last=$("$objdump" -h "$exe" | awk '$1 ~ /^[0-9]+$/ { name = $2 } END { print name }')
+[ "$last" = .rsrc ] || fail "the last section is $last, not .rsrc"
 
 resources=$("$windres" --input-format=coff --output-format=rc -i "$exe" 2>/dev/null) \
   || resources=$("$windres" -i "$exe" -O rc 2>/dev/null) || fail "windres cannot read the resources"
