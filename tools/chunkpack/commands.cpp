@@ -286,12 +286,15 @@ walk run_walk(const std::string& path, archive::output_sink& output, const std::
 std::string brand_stub(const std::string& stub, const identity& brand, const std::string& out_path) {
     archive::identity_options options = brand.options;
     if (!brand.icon_path.empty()) {
-        archive::stdio_input icon;
-        open_input(icon, brand.icon_path);
-        const std::uint64_t size = size_of(icon, brand.icon_path);
-        if (size > archive::pe::max_resource_section)
-            throw archive::identity_error(brand.icon_path + " is too large for an icon file");
-        options.icon_file = read_whole(icon, size, brand.icon_path);
+        try {
+            archive::stdio_input icon;
+            open_input(icon, brand.icon_path);
+            const std::uint64_t size = size_of(icon, brand.icon_path);
+            if (size > archive::pe::max_resource_section) refuse(brand.icon_path + " is too large for an icon file");
+            options.icon_file = read_whole(icon, size, brand.icon_path);
+        } catch (const refusal& r) {
+            throw archive::identity_error(r.message);
+        }
     }
     if ((options.file_version || options.product_version) && !options.original_filename)
         options.original_filename = fs::path(out_path).filename().string();

@@ -45,30 +45,35 @@ std::string to_code_page(const std::wstring& text, UINT code_page) {
 // The C runtime hands main() its arguments in the ANSI code page, where
 // characters outside it have become look-alikes ("Ł" is "L"). A text that
 // goes into the installer's resources is taken from the wide command line
-// instead: the argument whose ANSI form is `narrow` (or ends in "=" and
-// `narrow`), as UTF-8.
-std::string text_argument(const std::string& narrow) {
+// instead: the value of `option` there ("--name VALUE" or "--name=VALUE"),
+// as UTF-8, when its ANSI form is what the option received.
+std::string text_argument(const std::string& option, const std::string& narrow) {
     int count = 0;
     corvid::unique_resource<local_memory_traits> wide(::CommandLineToArgvW(::GetCommandLineW(), &count));
+    const std::wstring name(option.begin(), option.end());
     for (int i = 1; wide && i < count; ++i) {
         const std::wstring argument = wide.get()[i];
-        const std::string ansi = to_code_page(argument, CP_ACP);
-        if (ansi == narrow) return to_code_page(argument, CP_UTF8);
-        const std::size_t equals = argument.find(L'=');
-        if (equals != std::wstring::npos && ansi.size() > narrow.size() &&
-            ansi.compare(ansi.size() - narrow.size(), narrow.size(), narrow) == 0 &&
-            to_code_page(argument.substr(equals + 1), CP_ACP) == narrow)
-            return to_code_page(argument.substr(equals + 1), CP_UTF8);
+        std::wstring value;
+        if (argument == name && i + 1 < count)
+            value = wide.get()[i + 1];
+        else if (argument.compare(0, name.size() + 1, name + L"=") == 0)
+            value = argument.substr(name.size() + 1);
+        else
+            continue;
+        if (to_code_page(value, CP_ACP) == narrow) return to_code_page(value, CP_UTF8);
     }
+    // Not found as given (the C runtime and CommandLineToArgvW split quotes
+    // alike, so this is rare): the ANSI text, as UTF-8.
     std::wstring wide_text(narrow.size(), L'\0');
-    int size = ::MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), wide_text.data(),
-                                     static_cast<int>(wide_text.size()));
-    wide_text.resize(static_cast<std::size_t>(size > 0 ? size : 0));
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()),
+                                           wide_text.data(), static_cast<int>(wide_text.size()));
+    if (size <= 0) return narrow;
+    wide_text.resize(static_cast<std::size_t>(size));
     return to_code_page(wide_text, CP_UTF8);
 }
 #else
 // Arguments are UTF-8 already.
-std::string text_argument(const std::string& narrow) { return narrow; }
+std::string text_argument(const std::string&, const std::string& narrow) { return narrow; }
 #endif
 
 }  // namespace
@@ -99,6 +104,7 @@ int main(int argc, char** argv) {
     // The installer's identity (docs/chunkpack.md, "The installer's identity").
     chunkpack::identity identity;
     struct text_option {
+        const char* name;
         CLI::Option* option;
         std::string value;
         std::optional<std::string> archive::identity_options::*member;
@@ -106,7 +112,7 @@ int main(int argc, char** argv) {
     std::deque<text_option> texts;  // stays in place: the options hold references to the values
     auto add_text = [&](const char* name, std::optional<std::string> archive::identity_options::*member,
                         const char* help) {
-        texts.push_back({nullptr, {}, member});
+        texts.push_back({name, nullptr, {}, member});
         texts.back().option = build->add_option(name, texts.back().value, help);
     };
     add_text("--vendor-name", &archive::identity_options::vendor_name,
@@ -169,7 +175,7 @@ int main(int argc, char** argv) {
             entries.push_back({is_file, text.substr(0, equals), text.substr(equals + 1)});
         }
         for (const text_option& t : texts)
-            if (t.option->count() != 0) identity.options.*t.member = text_argument(t.value);
+            if (t.option->count() != 0) identity.options.*t.member = text_argument(t.name, t.value);
         return chunkpack::build(stub, out, entries, io, force, identity);
     }
     if (list->parsed()) return chunkpack::list(installer, io);
