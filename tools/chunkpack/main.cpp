@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     add_text("--file-description", &archive::identity_options::file_description,
              "Version information: FileDescription (default: \"PRODUCT Setup\")");
     add_text("--legal-copyright", &archive::identity_options::legal_copyright,
-             "Version information: LegalCopyright (default: \"Copyright (C) COMPANY\")");
+             "Version information: LegalCopyright (default: \"Copyright\", the copyright sign and the company name)");
     add_text("--original-filename", &archive::identity_options::original_filename,
              "Version information: OriginalFilename (default: the file name of --out)");
     build->add_option("--icon", identity.icon_path, "The installer's icon: every image of this .ico file");
