@@ -59,6 +59,19 @@ if resource_size == 0 or index is None:
 if index == count - 1:
     sys.exit(0)
 
+# Only sections whose contents hold no addresses of their own and that no
+# code refers to by address move: the base relocations and the debug link.
+# (x64 code reaches data through RIP-relative addresses, which no relocation
+# records, so any other section behind .rsrc is refused, not moved.)
+symbols, symbol_count = struct.unpack_from("<II", data, pe + 12)
+for s in sections[index + 1:]:
+    name = s["header"][:8].rstrip(b"\0")
+    if name.startswith(b"/") and symbols:
+        start = symbols + 18 * symbol_count + int(name[1:])
+        name = bytes(data[start:data.index(b"\0", start)])
+    if name not in (b".reloc", b".gnu_debuglink"):
+        fail("section %s lies behind .rsrc; only .reloc and .gnu_debuglink can move" % name.decode("ascii", "replace"))
+
 # The image must be laid out contiguously from the resource section on, so
 # that the moved sections fill exactly the space they leave.
 moved = sections[index + 1:] + [sections[index]]
