@@ -8,6 +8,8 @@
 
 #if defined(__GNUC__) && defined(_WIN32)
 #define CORVID_PRINTF(fmt, first) __attribute__((format(ms_printf, fmt, first)))
+#elif defined(__clang__)
+#define CORVID_PRINTF(fmt, first) __attribute__((format(printf, fmt, first)))
 #elif defined(__GNUC__)
 #define CORVID_PRINTF(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
 #else

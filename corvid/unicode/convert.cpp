@@ -18,12 +18,16 @@ bool flags_allowed(std::uint32_t codepage) noexcept {
 
 namespace {
 
-std::uint32_t locale_codepage(LCID locale, LCTYPE type, std::uint32_t fallback) noexcept {
-    DWORD value = 0;
-    if (::GetLocaleInfoW(locale, type | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(&value),
-                         sizeof(value) / sizeof(wchar_t)) == 0)
-        return fallback;
-    return value;
+// The code page the system converts with when given a symbolic number, as
+// the system itself reports it; the ANSI code page when it cannot tell. A
+// locale's own data is no answer: a locale without code pages of its own
+// (the Unicode-only ones, such as Hindi) gives 0 there for "the ANSI code
+// page", and taken as a number that would pass flags to what is a UTF-8
+// conversion, which the system refuses.
+std::uint32_t actual_codepage(UINT symbolic, std::uint32_t ansi) noexcept {
+    CPINFOEXW info{};
+    if (!::GetCPInfoExW(symbolic, 0, &info) || info.CodePage <= 3) return ansi;
+    return info.CodePage;
 }
 
 // Whether a conversion with the given code page may pass flags, decided on
@@ -38,9 +42,7 @@ bool conversion_flags_allowed(std::uint32_t codepage) noexcept {
 
 system_codepages current_system_codepages() noexcept {
     const std::uint32_t ansi = ::GetACP();
-    return system_codepages{ansi, ::GetOEMCP(),
-                            locale_codepage(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTMACCODEPAGE, ansi),
-                            locale_codepage(::GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, ansi)};
+    return system_codepages{ansi, ::GetOEMCP(), actual_codepage(CP_MACCP, ansi), actual_codepage(CP_THREAD_ACP, ansi)};
 }
 
 std::wstring to_wide(const std::string& text, std::uint32_t codepage) {

@@ -284,19 +284,38 @@ TEST(ChunkReader, StreamedChunkOfSeveralBlocksKeepsItsOutcomes) {
         }
         EXPECT_EQ(block_reads, 5u);
     }
-    {  // Refusing the second block: nothing after it is offered.
-        memory_input in(bytes);
+    // Refusals and failed reads: the read's result, and the blocks offered
+    // (in order, none after a refusal or a failed read). A refusal is
+    // reported even for the last block, and wins over a failed read of the
+    // block after it, which was already under way.
+    const std::size_t block = archive::max_read_block;
+    const std::uint64_t readable = UINT64_MAX;
+    const struct {
+        std::size_t refused;     // the block (from 1) the consumer refuses; 0 for none
+        std::uint64_t bad_byte;  // reads that touch it fail
+        chunk_status status;
+        std::size_t offered;
+    } stops[] = {
+        {2, readable, chunk_status::consumer_failed, 2},
+        {5, readable, chunk_status::consumer_failed, 5},
+        {2, 2 * block + 10, chunk_status::consumer_failed, 2},
+        {0, 3 * block + 10, chunk_status::read_failed, 3},
+    };
+    for (const auto& stop : stops) {
+        failing_input in(bytes, stop.bad_byte);
         chunk_reader r(in);
         r.set_position(bytes.size());
-        std::vector<std::string> seen;
+        received.clear();
+        std::size_t offered = 0;
         chunk_status status = r.read_chunk([&](const char* d, std::size_t n) {
-            seen.emplace_back(d, n);
-            return seen.size() < 2;
+            collect(d, n);
+            return ++offered != stop.refused;
         });
-        EXPECT_EQ(status, chunk_status::consumer_failed);
-        ASSERT_EQ(seen.size(), 2u);
-        EXPECT_TRUE(seen[0] + seen[1] == data.substr(0, 2 * archive::max_read_block));
-        EXPECT_EQ(r.position(), bytes.size());
+        const std::string row = "refused " + std::to_string(stop.refused) + ", bad byte " + std::to_string(stop.bad_byte);
+        EXPECT_EQ(status, stop.status) << row;
+        EXPECT_EQ(offered, stop.offered) << row;
+        EXPECT_TRUE(received == data.substr(0, std::min(stop.offered * block, data.size()))) << row;
+        EXPECT_EQ(r.position(), bytes.size()) << row;
     }
     {  // An exception of the consumer reaches the caller, and ends the read.
         memory_input in(bytes);
@@ -309,15 +328,6 @@ TEST(ChunkReader, StreamedChunkOfSeveralBlocksKeepsItsOutcomes) {
         };
         EXPECT_THROW(r.read_chunk(throwing), std::runtime_error);
         EXPECT_EQ(calls, 3);
-        EXPECT_EQ(r.position(), bytes.size());
-    }
-    {  // A read failing at the fourth block: three blocks consumed, in order.
-        failing_input in(bytes, 3 * archive::max_read_block + 10);
-        chunk_reader r(in);
-        r.set_position(bytes.size());
-        received.clear();
-        EXPECT_EQ(r.read_chunk(collect), chunk_status::read_failed);
-        EXPECT_TRUE(received == data.substr(0, 3 * archive::max_read_block)) << received.size() << " bytes";
         EXPECT_EQ(r.position(), bytes.size());
     }
     {  // A changed byte in the last block: every block consumed, then the
@@ -456,14 +466,28 @@ TEST(ChunkWriter, RefusesToPassFourGiBWhateverTheWrites) {
         EXPECT_THROW(w.chunk("x"), archive::pack_error);
         EXPECT_THROW(w.raw_chunk("ab", 2, archive::md5("ab").digest()), archive::pack_error);
     }
-    {
-        // A streamed chunk is refused before its source is read.
+    // A streamed chunk whose data or trailer would pass the limit is refused
+    // before its source is read; one that ends exactly at it is written.
+    const struct {
+        std::uint64_t before, length;
+        bool refused;
+    } streamed[] = {
+        {std::uint64_t(3) << 30, std::uint64_t(1) << 30, true},
+        {archive::max_archive_size - 119, 100, true},  // only the trailer's last byte passes
+        {archive::max_archive_size - 120, 100, false},
+    };
+    for (const auto& c : streamed) {
         archive::chunk_writer w(counting);
-        w.raw_bytes(std::string_view(zeros, std::size_t(3) << 30));
-        sparse_input source(std::uint64_t(1) << 30, "");
-        EXPECT_THROW(w.chunk_from(source, 0, std::uint64_t(1) << 30), archive::pack_error);
-        EXPECT_EQ(source.bytes_read, 0u);
-        EXPECT_EQ(w.bytes_written(), std::uint64_t(3) << 30);
+        w.raw_bytes(std::string_view(zeros, static_cast<std::size_t>(c.before)));
+        sparse_input source(c.length, "");
+        if (c.refused) {
+            EXPECT_THROW(w.chunk_from(source, 0, c.length), archive::pack_error) << c.before;
+            EXPECT_EQ(source.bytes_read, 0u) << c.before;
+            EXPECT_EQ(w.bytes_written(), c.before);
+        } else {
+            EXPECT_NO_THROW(w.chunk_from(source, 0, c.length));
+            EXPECT_EQ(w.bytes_written(), archive::max_archive_size);
+        }
     }
     munmap(mapped, reserved);
 }

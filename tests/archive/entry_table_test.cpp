@@ -90,6 +90,20 @@ TEST(ExpandReferences, ReferencesThatMultiplyWorkAreRefused) {
     EXPECT_THROW(expand_references(t, "%e0%"), archive::expansion_error);
 }
 
+TEST(ExpandReferences, SubstitutionBoundIsExact) {
+    // "a" holds 1,023 references to the empty "e": 1,024 references to "a"
+    // make 1,024 + 1,024 * 1,023 = 2^20 substitutions, the most allowed.
+    entry_table t;
+    t.insert_if_absent("e", "");
+    std::string a, text;
+    for (int i = 0; i < 1023; ++i) a += "%e%";
+    t.insert_if_absent("a", a);
+    for (int i = 0; i < 1024; ++i) text += "%a%";
+    ASSERT_EQ(archive::max_substitutions, std::size_t(1) << 20);
+    EXPECT_EQ(expand_references(t, text + "tail"), "tail");
+    EXPECT_THROW(expand_references(t, text + "%e%"), archive::expansion_error);
+}
+
 TEST(ExpandReferences, OneTextRepeatingALargeValueIsBounded) {
     // No nesting: one text names the same 64 KiB value again and again. The
     // result may reach the bound but not pass it, and past it the expansion

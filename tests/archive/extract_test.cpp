@@ -124,13 +124,15 @@ TEST(Extract, FilesReplaceExistingOnesAndMayBeEmpty) {
     EXPECT_EQ(r.files.at(work_dir + "empty.dat"), "");
 }
 
-TEST(Extract, LargeFilesAreWrittenInBoundedBlocks) {
+TEST(Extract, LargeFilesAreWrittenInBoundedBlocksAndReportedToTheEnd) {
     std::string payload(5 * archive::max_read_block + 3, 'x');
     archive_test::memory_output out;
     auto r = extract(build({installer_entry::make_file("big", "big.bin", payload)}), {}, &out);
     EXPECT_TRUE(r.complete);
     EXPECT_EQ(r.files.at(work_dir + "big.bin").size(), payload.size());
     EXPECT_LE(out.peak_write, archive::max_read_block);
+    ASSERT_FALSE(r.progress.empty());
+    EXPECT_EQ(r.progress.back(), std::make_pair(std::uint64_t(payload.size()), std::uint64_t(payload.size())));
 }
 
 TEST(Extract, MissingMarkerReportsInitializeFailure) {
@@ -153,6 +155,7 @@ TEST(Extract, DigestMismatchAfterFilesWereWrittenKeepsThemAndClearsTheFlag) {
     bytes[at] ^= 0x20;  // "Value"
     auto r = extract(bytes);
     EXPECT_EQ(r.result.outcome, extraction_outcome::digest_mismatch);
+    EXPECT_EQ(r.result.offset, at + 7 + 20);  // the end of the damaged chunk
     EXPECT_FALSE(r.complete);
     EXPECT_EQ(r.files.at(work_dir + "first.bin"), "AAAA");
     EXPECT_EQ(*r.entries.find("v"), "1");
@@ -226,6 +229,7 @@ TEST(Extract, FileWhoseDataFailsToReadIsRemoved) {
         damaged[data_length_field + 3] = '\x70';
         auto r = extract(damaged);
         EXPECT_EQ(r.result.outcome, extraction_outcome::read_failed);
+        EXPECT_EQ(r.result.offset, data_length_field + 20);  // the end of the unreadable chunk
         EXPECT_FALSE(r.complete);
         EXPECT_TRUE(r.messages.empty());
         EXPECT_TRUE(r.files.empty());
@@ -245,6 +249,7 @@ TEST(Extract, FileWhoseDataFailsToReadIsRemoved) {
             entries, complete, work_dir, {}, {}};
         auto result = archive::extract_entries("C:\\setup.exe", context);
         EXPECT_EQ(result.outcome, extraction_outcome::read_failed);
+        EXPECT_EQ(result.offset, data_length_field + 20);
         EXPECT_FALSE(complete);
         EXPECT_TRUE(captions.empty());
         EXPECT_EQ(out.created, std::vector<std::string>{work_dir + "data.bin"});

@@ -8,7 +8,7 @@
 // outputs keeps a wrong digest or a damaged length field on purpose, and a
 // share is plain byte mutation, so the failure paths stay covered.
 //
-// Linked only into the libFuzzer build (scripts/fuzz-archive): it calls
+// Linked only into the libFuzzer build (the fuzz preset): it calls
 // LLVMFuzzerMutate.
 #include <algorithm>
 #include <cstdint>

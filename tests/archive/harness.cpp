@@ -48,7 +48,7 @@ run_result extract(const std::string& bytes, archive::entry_table entries, memor
         r.complete,
         work_dir,
         [&](const archive::entry_event& e) { r.events.push_back(e); },
-        {}};
+        [&](std::uint64_t done, std::uint64_t total) { r.progress.emplace_back(done, total); }};
     r.result = archive::extract_entries("C:\\setup.exe", context);
     r.files = out.files;
     r.removed = out.removed;

@@ -50,6 +50,7 @@ struct run_result {
     std::vector<archive::entry_event> events;
     std::map<std::string, std::string> files;
     std::vector<std::string> removed;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;  // done, total
 };
 
 inline const std::string work_dir = "C:\\work\\";

@@ -5,8 +5,10 @@
 
 #include "archive/installer_builder.hpp"
 #include "archive/process_state.hpp"
+#include "archive/win32_io.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/message_box.hpp"
+#include "corvid/unicode/convert.hpp"
 #include "tests/support/scratch_dir.hpp"
 
 using archive::installer_entry;
@@ -169,6 +171,31 @@ TEST_F(Win32Extract, NamesOutsideTheWorkingDirectoryAreRefused) {
             ++entries;
         } while (::FindNextFileA(find.get(), &data));
         EXPECT_EQ(entries, 2) << name << ": the working directory holds more than . and ..";
+    }
+}
+
+// Output paths of 260 characters or more go through the wide functions with
+// the extended-length prefix: Windows' narrow functions take shorter ones
+// only. Wine's take 260 too, but only the extended form takes a name
+// literally (the narrow one drops a trailing dot), which shows the form used.
+TEST_F(Win32Extract, OutputPathsFrom260CharactersTakeTheExtendedForm) {
+    const struct {
+        std::size_t length;
+        bool extended;
+    } paths[] = {{259, false}, {260, true}, {261, true}};
+    for (const auto& p : paths) {
+        ASSERT_LT(work.size() + 2, p.length);
+        const std::string name = std::string(p.length - work.size() - 1, 'n') + ".";
+        {
+            archive::win32_output out;
+            ASSERT_TRUE(out.create(work + name)) << p.length;
+            EXPECT_TRUE(out.write("x", 1)) << p.length;
+            EXPECT_TRUE(out.close()) << p.length;
+        }
+        const auto names = test_support::names_in(work);
+        ASSERT_EQ(names.size(), 1u) << p.length;
+        EXPECT_EQ(names[0], p.extended ? name : name.substr(0, name.size() - 1)) << p.length;
+        EXPECT_TRUE(::DeleteFileW((L"\\\\?\\" + corvid::unicode::to_wide(work + names[0], 0)).c_str())) << p.length;
     }
 }
 

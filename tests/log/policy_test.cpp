@@ -11,11 +11,13 @@ namespace {
 
 // A set of named files for the rotation policy; files named in `locked`
 // can be neither written, replaced nor renamed; copies fail by themselves
-// (a full disk) while `copies_fail` is set.
+// (a full disk) while `copies_fail` is set, and copies to a name in
+// `failing_copies` always do. `calls` counts every operation.
 class file_set : public rotation_operations {
 public:
     std::map<std::string, std::string> files;
     std::set<std::string> locked;
+    std::set<std::string> failing_copies;
     bool copies_fail = false;
     int calls = 0;
 
@@ -26,7 +28,8 @@ public:
     copy_result copy_if_absent(const std::string& from, const std::string& to) override {
         ++calls;
         if (files.count(to)) return copy_result::target_exists;
-        if (copies_fail || locked.count(to) || !files.count(from)) return copy_result::failed;
+        if (copies_fail || failing_copies.count(to) || locked.count(to) || !files.count(from))
+            return copy_result::failed;
         files[to] = files[from];
         return copy_result::copied;
     }
@@ -93,22 +96,32 @@ TEST(LogRotation, ThreeGenerationsFillUpThenShift) {
 }
 
 TEST(LogRotation, ABlockedShiftIsUndoneAndTriedAgainLater) {
-    file_set fs;
-    fs.files = {{gen(1), "g1"}, {gen(2), "g2"}, {gen(3), "g3"}};
-    fs.locked.insert(gen(3));
-    for (int line = 0; line < 5; ++line) {
-        EXPECT_FALSE(rotate(fs, 3, "current"));
-        EXPECT_EQ(fs.files[current], "current");  // kept, so the caller's line is not lost
-        const std::map<std::string, std::string> unchanged{
-            {current, "current"}, {gen(1), "g1"}, {gen(2), "g2"}, {gen(3), "g3"}};
-        EXPECT_EQ(fs.files, unchanged) << "after line " << line;
-    }
+    // Whichever generation is held, every one keeps its own content, and the
+    // undo moves back exactly what was moved: with generation `held` held,
+    // three copy attempts, one clean-up and 2 * held - 1 moves (the oldest
+    // set aside, the shifts before the blocked one, the blocked one, the
+    // same shifts back, the oldest put back).
+    for (int held = 1; held <= 3; ++held) {
+        file_set fs;
+        fs.files = {{gen(1), "g1"}, {gen(2), "g2"}, {gen(3), "g3"}};
+        fs.locked.insert(gen(held));
+        for (int line = 0; line < 3; ++line) {
+            fs.calls = 0;
+            EXPECT_FALSE(rotate(fs, 3, "current"));
+            EXPECT_EQ(fs.files[current], "current");  // kept, so the caller's line is not lost
+            const std::map<std::string, std::string> unchanged{
+                {current, "current"}, {gen(1), "g1"}, {gen(2), "g2"}, {gen(3), "g3"}};
+            EXPECT_EQ(fs.files, unchanged) << "generation " << held << " held, after line " << line;
+            EXPECT_EQ(fs.calls, 3 + 1 + 2 * held - 1) << "generation " << held << " held";
+        }
 
-    // Once the lock is gone the rotation goes ahead as usual.
-    fs.locked.clear();
-    EXPECT_TRUE(rotate(fs, 3, "later"));
-    const std::map<std::string, std::string> rotated{{current, ""}, {gen(1), "g2"}, {gen(2), "g3"}, {gen(3), "later"}};
-    EXPECT_EQ(fs.files, rotated);
+        // Once the lock is gone the rotation goes ahead as usual.
+        fs.locked.clear();
+        EXPECT_TRUE(rotate(fs, 3, "later"));
+        const std::map<std::string, std::string> rotated{
+            {current, ""}, {gen(1), "g2"}, {gen(2), "g3"}, {gen(3), "later"}};
+        EXPECT_EQ(fs.files, rotated) << "generation " << held << " held";
+    }
 
     file_set single;
     single.files[gen(1)] = "kept";
@@ -127,10 +140,14 @@ TEST(LogRotation, ACopyThatFailsByItselfShiftsNothingOnAnyLine) {
         full.copies_fail = true;
         const auto before = full.files;
         for (int line = 0; line < 4; ++line) {
+            full.calls = 0;
             EXPECT_FALSE(rotate(full, generations, "current"));
             auto kept = full.files;
             kept.erase(current);
             EXPECT_EQ(kept, before) << generations << " generations, line " << line;
+            // The copies to taken slots, the clean-up, the shift of all but
+            // the oldest, the failed copy, and the same moves back.
+            EXPECT_EQ(full.calls, 3 * int(generations) + 2) << generations << " generations";
         }
         // The disk has room again: the oldest goes, the new copy is the newest.
         full.copies_fail = false;
@@ -142,14 +159,16 @@ TEST(LogRotation, ACopyThatFailsByItselfShiftsNothingOnAnyLine) {
         EXPECT_EQ(full.files.count(gen(generations + 1)), 0u);
     }
 
-    // With free slots left, a failing copy does not try the higher ones, which
-    // would put a newer copy behind a gap.
+    // With free slots left, a copy that fails into the first of them tries
+    // no higher one, which would put a newer copy behind a gap, and moves
+    // nothing: two operations, the copy to the taken slot and the failed one.
     file_set partly;
     partly.files = {{gen(1), "g1"}};
-    partly.copies_fail = true;
+    partly.failing_copies.insert(gen(2));
     EXPECT_FALSE(rotate(partly, 3, "current"));
-    EXPECT_EQ(partly.files.size(), 2u);
-    partly.copies_fail = false;
+    EXPECT_EQ(partly.files, (std::map<std::string, std::string>{{current, "current"}, {gen(1), "g1"}}));
+    EXPECT_EQ(partly.calls, 2);
+    partly.failing_copies.clear();
     EXPECT_TRUE(rotate(partly, 3, "next"));
     EXPECT_EQ(partly.files[gen(2)], "next");
 }

@@ -1,8 +1,10 @@
 // Conversions against Wine's own code-page data, in a prefix whose ANSI code
-// page is 1252.
+// page is 1252 (and one case in a prefix whose ANSI code page is UTF-8).
 #include "corvid/unicode/convert.hpp"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "corvid/win32.hpp"
 
@@ -124,6 +126,28 @@ TEST(ResolveCodepage, FlagsAreDecidedOnTheCodePageActuallyUsed) {
     EXPECT_EQ(resolve_codepage(65001, western), 65001u);
     EXPECT_EQ(resolve_codepage(932, utf8_system), 932u);
     EXPECT_EQ(resolve_codepage(4, utf8_system), 4u);
+}
+
+// Run on its own under a locale whose ANSI code page is UTF-8 (CMakeLists.txt:
+// hi_IN.UTF-8, a locale without code pages of its own, where Wine converts
+// every symbolic code page as 65001); CORVID_REQUIRE_ACP keeps it from
+// passing by being skipped there.
+TEST(ConvertUnderUtf8, SymbolicCodePagesConvertAsUtf8) {
+    if (const char* required = std::getenv("CORVID_REQUIRE_ACP")) {
+        ASSERT_EQ(::GetACP(), std::strtoul(required, nullptr, 10));
+    }
+    if (::GetACP() != CP_UTF8) GTEST_SKIP() << "the ANSI code page is not UTF-8";
+    for (std::uint32_t codepage : {0u, 1u, 2u, 3u}) {
+        // A restricted code page takes no flags: the system substitutes,
+        // and reports no replaced characters.
+        std::wstring wide;
+        std::string narrow;
+        EXPECT_EQ(raised_type_path<generic>([&] { wide = to_wide("a\xff", codepage); }), "nothing raised") << codepage;
+        EXPECT_EQ(raised_type_path<generic>([&] { narrow = to_narrow(L"a\x4e2d", codepage, true); }), "nothing raised")
+            << codepage;
+        EXPECT_EQ(wide, L"a\xfffd") << codepage;
+        EXPECT_EQ(narrow, "a\xe4\xb8\xad") << codepage;
+    }
 }
 
 TEST(ResolveCodepage, ThisSystemsCodePages) {
