@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "corvid/win32.hpp"
 #include <aclapi.h>
 #include <sddl.h>
+#include <winternl.h>
 
 #include "corvid/handle.hpp"
 #include "corvid/unicode/convert.hpp"
@@ -33,6 +35,8 @@ void populate(const std::string& dir) {
 }
 
 std::string without_trailing(const std::string& p) { return p.substr(0, p.size() - 1); }
+
+std::wstring wide(const std::string& path) { return corvid::unicode::to_wide(path, 0); }
 
 }  // namespace
 
@@ -268,11 +272,14 @@ TEST(RemoveDirectoryTree, LinkSwappedInDuringRemovalNeverLeadsOutside) {
     if (unix_scratch.empty()) GTEST_SKIP() << "needs Wine's Unix side to make links";
 
     // The racer swaps tree/sub for a link to outside and back, as fast as it
-    // can, until the stop file appears.
+    // can, until the stop file appears. It says when it has started: an
+    // interpreter that starts slowly on a loaded machine must not leave the
+    // removals to run unraced.
     const std::string script =
         "import os,time\n"
         "d=os.environ['RACE_DIR']\n"
         "n=0\n"
+        "open(d+'/running','w').close()\n"
         "while not os.path.exists(d+'/stop'):\n"
         "  try:\n"
         "    os.rename(d+'/tree/sub',d+'/tree/real')\n"
@@ -299,6 +306,8 @@ TEST(RemoveDirectoryTree, LinkSwappedInDuringRemovalNeverLeadsOutside) {
     {
         ASSERT_TRUE(test_support::start_unix_program("Z:\\usr\\bin\\python3", "python3 " + unix_scratch + "race.py"));
         stopper stop{scratch.path()};
+        for (int i = 0; i < 600 && !exists(scratch.path() + "running"); ++i) ::Sleep(50);
+        ASSERT_TRUE(exists(scratch.path() + "running")) << "the racer did not start";
         const std::string tree = scratch.path() + "tree\\";
         const DWORD start = ::GetTickCount();
         while (::GetTickCount() - start < 3000) {
@@ -442,10 +451,16 @@ TEST(PrivateDirectory, OnlyTheRunsAccountsMayUseItAndNothingIsInherited) {
 
     // The folder itself, for this process's kind of run.
     const std::string dir = scratch.path() + "ZELT1\\";
-    ASSERT_TRUE(corvid::create_private_directory(dir)) << ::GetLastError();
+    corvid::working_folder folder;
+    ASSERT_TRUE(folder.create(wide(scratch.path()), L"ZELT1")) << ::GetLastError();
     ASSERT_TRUE(write_file(dir + "payload.exe", "x"));
     if (!file_security_is_kept()) {
-        std::printf("[   NOTE   ] this system keeps no file security descriptors: the folder's own is not read back\n");
+        // Wine turns the descriptor into Unix mode bits: none for others, and
+        // no writing for the group, where a folder made without it gets 755.
+        ASSERT_TRUE(::CreateDirectoryA((scratch.path() + "plain").c_str(), nullptr));
+        EXPECT_EQ(test_support::run_unix_shell("stat -c %a '" + test_support::unix_path(dir) + "' '" +
+                                               test_support::unix_path(scratch.path() + "plain") + "'"),
+                  "750\n755\n");
         return;
     }
     const bool elevated = corvid::process_is_elevated();
@@ -465,32 +480,27 @@ TEST(PrivateDirectory, WhatIsAlreadyThereIsRemovedAndTheFolderMadeAnew) {
     ASSERT_TRUE(::CreateDirectoryA(outside.c_str(), nullptr));
     ASSERT_TRUE(write_file(outside + "precious.txt", "keep me"));
 
-    // A folder planted with a library and a file.
+    // What may stand under the name: a folder planted with a library and a
+    // file, a plain file, a link to a folder elsewhere.
     const std::string planted = scratch.path() + "ZELT2\\";
     ASSERT_TRUE(::CreateDirectoryA(planted.c_str(), nullptr));
     ASSERT_TRUE(write_file(planted + "version.dll", "planted"));
     ASSERT_TRUE(write_file(planted + "setup.exe", "planted"));
-    ASSERT_TRUE(corvid::create_private_directory(planted));
-    EXPECT_TRUE(test_support::names_in(planted).empty());
-    if (file_security_is_kept()) {
-        EXPECT_TRUE(read_back(planted).protected_dacl);
-    }
-
-    // A plain file of that name.
-    const std::string file = scratch.path() + "ZELT3";
-    ASSERT_TRUE(write_file(file, "planted"));
-    ASSERT_TRUE(corvid::create_private_directory(file + "\\"));
-    EXPECT_NE(::GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-
-    // A link to a folder elsewhere: the folder elsewhere keeps its files.
-    const std::string link = scratch.path() + "ZELT4";
-    if (make_directory_link(link, without_trailing(outside))) {
-        const bool made = corvid::create_private_directory(link + "\\");
+    ASSERT_TRUE(write_file(scratch.path() + "ZELT3", "planted"));
+    const bool linked = make_directory_link(scratch.path() + "ZELT4", without_trailing(outside));
+    for (const wchar_t* name : {L"ZELT2", L"ZELT3", L"ZELT4"}) {
+        const std::string path = scratch.path() + corvid::unicode::to_narrow(name, 0, true) + "\\";
+        corvid::working_folder folder;
+        const bool made = folder.create(wide(scratch.path()), name);
         EXPECT_EQ(test_support::read_file(outside + "precious.txt"), "keep me");
         // Wine cannot remove a Unix link: then there is no fresh folder.
-        if (made) {
-            EXPECT_TRUE(test_support::names_in(link + "\\").empty());
+        if (std::wstring(name) == L"ZELT4" && (!linked || !made)) continue;
+        ASSERT_TRUE(made) << path;
+        EXPECT_TRUE(test_support::names_in(path).empty()) << path;
+        if (file_security_is_kept()) {
+            EXPECT_TRUE(read_back(path).protected_dacl) << path;
         }
+        EXPECT_NE(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u) << path;
     }
 
     // A file that cannot be deleted (held open without delete sharing):
@@ -502,6 +512,122 @@ TEST(PrivateDirectory, WhatIsAlreadyThereIsRemovedAndTheFolderMadeAnew) {
         corvid::unique_file held(::CreateFileA((held_dir + "version.dll").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(held);
-        EXPECT_FALSE(corvid::create_private_directory(held_dir));
+        corvid::working_folder folder;
+        EXPECT_FALSE(folder.create(wide(scratch.path()), L"ZELT5"));
+    }
+}
+
+// The folder is made through a link the user may retarget at will: it is
+// reached by the path resolved from its hold, and nobody can rename it away
+// while it is held (a rename from Wine's Unix side would ignore the hold, so
+// the attempt is a Windows one).
+TEST(WorkingFolder, ResolvedPathAndAHoldThatRefusesRenaming) {
+    scratch_dir scratch("hold");
+    const std::string real = scratch.path() + "real\\";
+    ASSERT_TRUE(::CreateDirectoryA(real.c_str(), nullptr));
+    if (!make_directory_link(scratch.path() + "t", without_trailing(real)))
+        GTEST_SKIP() << "this system cannot create directory links";
+    corvid::working_folder folder;
+    ASSERT_TRUE(folder.create(wide(scratch.path() + "t"), L"ZELT1")) << ::GetLastError();
+    EXPECT_EQ(folder.path(), wide(real + "ZELT1"));
+    EXPECT_TRUE(folder.is_named_by(folder.path()));
+    EXPECT_FALSE(folder.is_named_by(wide(real)));
+
+    EXPECT_FALSE(::MoveFileW(folder.path().c_str(), wide(real + "moved").c_str()));
+    EXPECT_TRUE(folder.is_named_by(wide(real + "ZELT1")));
+    EXPECT_TRUE(corvid::open_in(folder.handle(), L"a.txt", GENERIC_WRITE, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE));
+    EXPECT_EQ(test_support::names_in(real + "ZELT1\\"), std::vector<std::string>{"a.txt"});
+
+    EXPECT_EQ(folder.remove(0), corvid::working_folder::removal::removed);
+    EXPECT_TRUE(test_support::names_in(real).empty());
+}
+
+namespace {
+
+const wchar_t session_manager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// PendingFileRenameOperations: pairs of a name and its new name, which is
+// empty for a deletion.
+std::vector<std::wstring> pending_renames() {
+    std::vector<std::wstring> names;
+    DWORD bytes = 0;
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, session_manager, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr,
+                   nullptr, &bytes);
+    std::wstring text(bytes / sizeof(wchar_t), L'\0');
+    if (bytes == 0 || ::RegGetValueW(HKEY_LOCAL_MACHINE, session_manager, L"PendingFileRenameOperations",
+                                     RRF_RT_REG_MULTI_SZ, nullptr, text.data(), &bytes) != ERROR_SUCCESS)
+        return names;
+    for (std::size_t at = 0; at + 1 < text.size(); at += names.back().size() + 1) names.push_back(text.c_str() + at);
+    while (!names.empty() && names.size() % 2 != 0) names.pop_back();
+    return names;
+}
+
+}  // namespace
+
+// A virus scanner still reading a file when the run cleans up: the clean-up
+// waits a while for it, and what it holds longer is deleted at the next
+// restart.
+TEST(WorkingFolder, FilesStillOpenAreWaitedForThenLeftToTheRestart) {
+    using removal = corvid::working_folder::removal;
+    struct { unsigned held_ms, retry_ms; removal expected; } cases[] = {{400, 5000, removal::removed},
+                                                                        {3000, 300, removal::scheduled}};
+    for (const auto& c : cases) {
+        scratch_dir scratch("clean");
+        corvid::working_folder folder;
+        ASSERT_TRUE(folder.create(wide(scratch.path()), L"ZELT1"));
+        const std::string file = scratch.path() + "ZELT1\\payload.exe";
+        ASSERT_TRUE(write_file(file, "x"));
+        corvid::unique_file scanner(::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(scanner);
+        std::thread lets_go([&] {
+            ::Sleep(c.held_ms);
+            scanner.reset();
+        });
+        const std::wstring scheduled = L"\\??\\" + folder.path();
+        EXPECT_EQ(folder.remove(c.retry_ms), c.expected) << c.held_ms;
+        lets_go.join();
+        // Only the scheduled names of this folder: other tests may schedule
+        // theirs meanwhile. The file first, then its folder.
+        std::vector<std::wstring> ours, others;
+        const std::vector<std::wstring> pending = pending_renames();
+        for (std::size_t i = 0; i < pending.size(); i += 2) {
+            std::vector<std::wstring>& into = pending[i].rfind(scheduled, 0) == 0 ? ours : others;
+            into.insert(into.end(), {pending[i], pending[i + 1]});
+        }
+        if (c.expected == removal::removed) {
+            EXPECT_FALSE(exists(scratch.path() + "ZELT1"));
+            EXPECT_TRUE(ours.empty());
+            continue;
+        }
+        EXPECT_EQ(ours, (std::vector<std::wstring>{scheduled + L"\\payload.exe", L"", scheduled, L""}));
+        // Scheduled, not done: the registry is put back without them.
+        std::wstring value;
+        for (const std::wstring& name : others) value += name + L'\0';
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, session_manager, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+        if (others.empty())
+            ::RegDeleteValueW(key, L"PendingFileRenameOperations");
+        else
+            ::RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                             reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(key);
+    }
+}
+
+// Deeper trees are left in place rather than followed down on the stack.
+TEST(RemoveDirectoryTree, TreeDeeperThanItsLimitIsLeftInPlace) {
+    for (const auto& [levels, removed] : {std::pair{250, true}, std::pair{300, false}}) {
+        scratch_dir scratch("deep");
+        ASSERT_TRUE(::CreateDirectoryA((scratch.path() + "top").c_str(), nullptr));
+        corvid::unique_file level(::CreateFileA((scratch.path() + "top").c_str(), FILE_LIST_DIRECTORY, 7, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        for (int depth = 0; depth < levels && level; ++depth)
+            level = corvid::open_in(level.get(), L"d", FILE_LIST_DIRECTORY, 7, FILE_CREATE, FILE_DIRECTORY_FILE);
+        ASSERT_TRUE(level);
+        level.reset();
+        EXPECT_EQ(corvid::remove_directory_tree(scratch.path() + "top"), removed) << levels;
+        EXPECT_EQ(exists(scratch.path() + "top"), !removed) << levels;
     }
 }
