@@ -263,12 +263,13 @@ bool process_is_elevated() {
 namespace {
 
 constexpr ULONG all_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// The working folder's hold asks for no DELETE access: a handle with it would
-// refuse everyone who opens the folder without delete sharing (a payload
-// that makes it its current directory or lists it), while the hold's own
-// sharing, which leaves out deletion, is what refuses renaming.
-constexpr ACCESS_MASK hold_access = FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
-                                    FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+// The working folder's hold asks only for what listing it and reading its
+// identity take: a handle with the right to delete, or to write, would refuse
+// everyone who opens the folder without sharing that (a payload that makes
+// it its current directory, or lists it). The hold's own sharing, which
+// leaves out deletion, is what refuses renaming; opens relative to a handle
+// need no right on it.
+constexpr ACCESS_MASK hold_access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
 
 // The path that the system resolves from the handle ("\\?\C:\..."); empty
 // on failure.
@@ -353,9 +354,8 @@ bool working_folder::create(const std::wstring& parent, const std::wstring& name
     if (!folder) return false;
     // The folder and its hold come into being in one step: there is no
     // moment in which another process could put something else in its place.
-    for (int attempt = 0; attempt < 4 && !hold_; ++attempt) {
-        hold_ = open_in(folder.get(), name, hold_access, directory_sharing, FILE_CREATE, FILE_DIRECTORY_FILE,
-                          descriptor);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        hold_ = open_in(folder.get(), name, hold_access, directory_sharing, FILE_CREATE, FILE_DIRECTORY_FILE, descriptor);
         if (hold_) break;
         if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
         // Made by someone else, or left over: nothing in it is ours to trust.

@@ -272,9 +272,9 @@ TEST(RemoveDirectoryTree, LinkSwappedInDuringRemovalNeverLeadsOutside) {
     if (unix_scratch.empty()) GTEST_SKIP() << "needs Wine's Unix side to make links";
 
     // The racer swaps tree/sub for a link to outside and back, as fast as it
-    // can, until the stop file appears. It says when it has started: an
-    // interpreter that starts slowly on a loaded machine must not leave the
-    // removals to run unraced.
+    // can, until the stop file appears. It says when it has started and when
+    // it has made a hundred swaps: an interpreter that starts slowly on a
+    // loaded machine must not leave the removals to run unraced.
     const std::string script =
         "import os,time\n"
         "d=os.environ['RACE_DIR']\n"
@@ -285,6 +285,7 @@ TEST(RemoveDirectoryTree, LinkSwappedInDuringRemovalNeverLeadsOutside) {
         "    os.rename(d+'/tree/sub',d+'/tree/real')\n"
         "    os.symlink(d+'/outside',d+'/tree/sub')\n"
         "    n+=1\n"
+        "    if n==100: open(d+'/hundred','w').close()\n"
         "    os.unlink(d+'/tree/sub')\n"
         "    os.rename(d+'/tree/real',d+'/tree/sub')\n"
         "  except OSError:\n"
@@ -309,8 +310,11 @@ TEST(RemoveDirectoryTree, LinkSwappedInDuringRemovalNeverLeadsOutside) {
         for (int i = 0; i < 600 && !exists(scratch.path() + "running"); ++i) ::Sleep(50);
         ASSERT_TRUE(exists(scratch.path() + "running")) << "the racer did not start";
         const std::string tree = scratch.path() + "tree\\";
+        // At least 3 s, and on a loaded machine for as long as it takes the
+        // racer and the removals to get going.
         const DWORD start = ::GetTickCount();
-        while (::GetTickCount() - start < 3000) {
+        for (DWORD spent = 0; spent < 60000 && (spent < 3000 || rounds < 20 || !exists(scratch.path() + "hundred"));
+             spent = ::GetTickCount() - start) {
             // Built beside the tree and moved in, so that nothing is ever
             // written through a link the racer has just put there.
             const std::string stage = scratch.path() + "stage\\";
