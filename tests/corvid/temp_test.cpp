@@ -17,7 +17,6 @@
 #include "corvid/handle.hpp"
 #include "corvid/unicode/convert.hpp"
 #include "tests/support/scratch_dir.hpp"
-#include "tests/support/start_process.hpp"
 
 using test_support::exists;
 using test_support::scratch_dir;
@@ -194,22 +193,9 @@ bool make_directory_link(const std::string& link, const std::string& target) {
     const DWORD directory_flag = 0x1, unprivileged = 0x2;
     if (create && create(link.c_str(), target.c_str(), directory_flag | unprivileged) && exists(link))
         return true;
-    std::string unix_target = test_support::unix_path(target), unix_dir = test_support::unix_path(link.substr(0, link.rfind('\\')));
-    if (unix_target.empty() || unix_dir.empty()) return false;
-    std::string command = "Z:\\bin\\ln -s \"" + unix_target + "\" \"" + unix_dir + "/" +
-                          link.substr(link.rfind('\\') + 1) + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!test_support::start_process([&] {
-            return ::CreateProcessA("Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                    &startup, &process);
-        }))
-        return false;
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    ::CloseHandle(process.hProcess);
-    ::CloseHandle(process.hThread);
-    for (int i = 0; i < 50 && !exists(link); ++i) ::Sleep(20);
+    const std::string unix_target = test_support::unix_path(target), unix_link = test_support::unix_path(link);
+    if (unix_target.empty() || unix_link.empty()) return false;
+    test_support::run_unix_shell("ln -s '" + unix_target + "' '" + unix_link + "'");
     return exists(link);
 }
 
@@ -290,7 +276,8 @@ TEST(RemoveDirectoryTree, LinkSwappedInDuringRemovalNeverLeadsOutside) {
         "    os.rename(d+'/tree/real',d+'/tree/sub')\n"
         "  except OSError:\n"
         "    time.sleep(0.0001)\n"
-        "open(d+'/swaps','w').write(str(n))\n";
+        "open(d+'/swaps.part','w').write(str(n))\n"
+        "os.rename(d+'/swaps.part',d+'/swaps')\n";
     ASSERT_TRUE(write_file(scratch.path() + "race.py", script));
     ASSERT_TRUE(::SetEnvironmentVariableA("RACE_DIR", unix_scratch.c_str()));
     ASSERT_TRUE(::SetEnvironmentVariableA("PYTHONDONTWRITEBYTECODE", "1"));

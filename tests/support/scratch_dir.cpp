@@ -121,10 +121,11 @@ bool start_unix_program(const char* program, std::string command_line) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return false;
-    corvid::unique_handle process(info.hProcess), thread(info.hThread);
-    return true;
+    // Wine fills in no process for a Unix program: the handles it gives back
+    // are whatever its stack held (closing them closed handles of this
+    // process at random), so they are left alone.
+    return ::CreateProcessA(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &info) != FALSE;
 }
 
 std::string run_unix_shell(const std::string& command) {
