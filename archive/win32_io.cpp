@@ -206,7 +206,8 @@ void win32_output::remove() {
     if (folder_ == INVALID_HANDLE_VALUE) {
         delete_file(path_);
     } else {
-        corvid::unique_file doomed(open(path_, DELETE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+        corvid::unique_file doomed(
+            open(path_, DELETE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
         FILE_DISPOSITION_INFO disposition{TRUE};
         if (doomed) ::SetFileInformationByHandle(doomed.get(), FileDispositionInfo, &disposition, sizeof(disposition));
     }

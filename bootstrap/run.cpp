@@ -44,18 +44,14 @@ constexpr unsigned clean_up_retry_ms = 5000;
 // lacks a character of the long one; empty when neither names the folder.
 // The one place where the run turns the folder's path into narrow text.
 std::string narrow_folder_path(const corvid::working_folder& folder) {
-    std::wstring wide = folder.path();
-    for (int form = 0; form < 2; ++form) {
-        try {
-            std::string narrow = corvid::unicode::to_narrow(wide, 0, true);
-            if (folder.is_named_by(corvid::unicode::to_wide(narrow, 0))) return narrow;
-        } catch (const corvid::unicode::generic&) {
-            // Not representable: the short form is tried.
-        }
-        wchar_t buffer[MAX_PATH];
-        const DWORD count = ::GetShortPathNameW(folder.path().c_str(), buffer, MAX_PATH);
-        if (count == 0 || count >= MAX_PATH) break;
-        wide.assign(buffer, count);
+    wchar_t buffer[MAX_PATH];
+    const DWORD count = ::GetShortPathNameW(folder.path().c_str(), buffer, MAX_PATH);
+    const std::wstring short_form(buffer, count < MAX_PATH ? count : 0);
+    // A character the code page lacks comes out as a substitute, and the
+    // text then names another folder, or none.
+    for (const std::wstring* wide : {&folder.path(), &short_form}) {
+        std::string narrow = corvid::unicode::to_narrow(*wide, 0, false);
+        if (!narrow.empty() && folder.is_named_by(corvid::unicode::to_wide(narrow, 0))) return narrow;
     }
     return std::string();
 }
@@ -153,7 +149,8 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
     // Held until the payload has ended: nobody can change, rename or delete
     // what was extracted and checked before it has been started.
     std::vector<corvid::unique_file> extracted;
-    const archive::extraction_outcome outcome = archive::extract_archive(own_module_path(), &extracted, folder.handle());
+    const archive::extraction_outcome outcome =
+        archive::extract_archive(own_module_path(), &extracted, folder.handle());
 
     merge_parameters();
     add_msi_log_switch(reset_file_attributes);
@@ -190,9 +187,9 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
     const corvid::working_folder::removal removal = folder.remove(clean_up_retry_ms);
     if (log_ready && removal != corvid::working_folder::removal::removed)
         corvid::log::writef(removal == corvid::working_folder::removal::scheduled
-                                ? "%s: files still in use, to be deleted at the next restart"
-                                : "%s: files still in use, left in place",
-                            working_directory.c_str());
+                                ? "Files still in use in %s, to be deleted at the next restart"
+                                : "Files still in use in %s, left in place",
+                            working_directory.substr(0, working_directory.size() - 1).c_str());
     guard.reset();
     corvid::log::shutdown();
     return exit_code;

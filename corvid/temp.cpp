@@ -339,8 +339,6 @@ unique_file open_plain_file(const std::wstring& path, ACCESS_MASK access, ULONG 
 }
 
 bool working_folder::create(const std::wstring& parent, const std::wstring& name) {
-    hold_.reset();
-    path_.clear();
     const bool elevated = process_is_elevated();
     const std::wstring sid = elevated ? std::wstring() : user_sid();
     if (!elevated && sid.empty()) return false;  // GetLastError from the token query
@@ -355,7 +353,8 @@ bool working_folder::create(const std::wstring& parent, const std::wstring& name
     // The folder and its hold come into being in one step: there is no
     // moment in which another process could put something else in its place.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        hold_ = open_in(folder.get(), name, hold_access, directory_sharing, FILE_CREATE, FILE_DIRECTORY_FILE, descriptor);
+        hold_ =
+            open_in(folder.get(), name, hold_access, directory_sharing, FILE_CREATE, FILE_DIRECTORY_FILE, descriptor);
         if (hold_) break;
         if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
         // Made by someone else, or left over: nothing in it is ours to trust.
@@ -382,7 +381,7 @@ bool working_folder::is_named_by(const std::wstring& path) const {
     unique_file named(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, all_sharing, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION held, other;
-    return named && hold_ && identity(named.get(), other) && identity(hold_.get(), held) &&
+    return named && identity(named.get(), other) && identity(hold_.get(), held) &&
            other.dwVolumeSerialNumber == held.dwVolumeSerialNumber && file_id(other) == file_id(held);
 }
 

@@ -94,13 +94,14 @@ public:
     working_folder& operator=(const working_folder&) = delete;
 
     // Creates `name` (one path component) inside the folder `parent` (links
-    // on the way to `parent` are followed: it is the caller's to choose).
-    // Whatever already stands under that name (a folder with planted files, a
-    // file, a link) is not trusted: it is removed relative to the parent as
-    // remove_directory_tree would remove it, and the folder made again (a few
-    // times, should something keep putting it back). False when no fresh
-    // folder of our own could be had or its path does not name it; GetLastError
-    // then tells why, and nothing of ours is left.
+    // on the way to `parent` are followed: it is the caller's to choose);
+    // once for an object. Whatever already stands under that name (a folder
+    // with planted files, a file, a link) is not trusted: it is removed
+    // relative to the parent as remove_directory_tree would remove it, and
+    // the folder made again (a few times, should something keep putting it
+    // back). False when no fresh folder of our own could be had or its path
+    // does not name it; GetLastError then tells why, and nothing of ours is
+    // left.
     bool create(const std::wstring& parent, const std::wstring& name);
 
     // The folder's final path as the system resolves it from the hold, with

@@ -86,7 +86,7 @@ file::file(const std::string& base_name) : lock_(file_lock_name(base_name)), bas
     // the file lock.
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(handle_.get(), &size) || size.QuadPart != 0) return;
-    bounded_hold hold(lock_, (waits_ ? lock_wait_ms : 0));
+    bounded_hold hold(lock_, lock_wait_ms);
     if (!hold.owned()) waits_ = false;
     if (::GetFileSizeEx(handle_.get(), &size) && size.QuadPart == 0) append(handle_.get(), byte_order_mark);
 }
