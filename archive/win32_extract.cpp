@@ -8,7 +8,8 @@
 
 namespace archive {
 
-extraction_outcome extract_archive(const std::string& archive_path, std::vector<corvid::unique_file>* written) {
+extraction_outcome extract_archive(const std::string& archive_path, std::vector<corvid::unique_file>* written,
+                                   HANDLE folder) {
     win32_input input;
     if (!input.open(archive_path)) {
         archive_complete = false;
@@ -16,7 +17,7 @@ extraction_outcome extract_archive(const std::string& archive_path, std::vector<
                                  file_failure_text(archive_path, corvid::error_text(input.last_error())));
         return extraction_outcome::read_failed;
     }
-    win32_output output;
+    win32_output output(folder);
     extraction_context context{input,
                                output,
                                [](const std::string& caption, const std::string& text) {

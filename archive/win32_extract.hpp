@@ -22,8 +22,10 @@ namespace archive {
 // `written`, when given, receives read-only handles on every file extracted,
 // which share reading only: while they are held, nobody can write, rename or
 // delete those files (see win32_output); without it the files are released
-// at once.
+// at once. `folder`, when given, is a handle on archive::working_directory
+// held by the caller: the files are then created inside that very folder.
 extraction_outcome extract_archive(const std::string& archive_path,
-                                   std::vector<corvid::unique_file>* written = nullptr);
+                                   std::vector<corvid::unique_file>* written = nullptr,
+                                   HANDLE folder = INVALID_HANDLE_VALUE);
 
 }  // namespace archive

@@ -3,7 +3,10 @@
 #include <algorithm>
 
 #include "corvid/error_text.hpp"
+#include "corvid/temp.hpp"
 #include "corvid/unicode/convert.hpp"
+
+#include <winternl.h>
 
 namespace archive {
 
@@ -113,13 +116,27 @@ bool same_path(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+HANDLE win32_output::open(const std::string& path, DWORD access, DWORD disposition, DWORD share) {
+    if (folder_ == INVALID_HANDLE_VALUE) return create_file(path, access, disposition, share);
+    std::wstring name;
+    try {
+        name = corvid::unicode::to_wide(path.substr(path.find_last_of("\\/") + 1), 0);
+    } catch (const std::exception&) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    const ULONG nt_disposition = disposition == CREATE_ALWAYS ? FILE_OVERWRITE_IF : FILE_OPEN;
+    return corvid::open_in(folder_, name, access, share, nt_disposition, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY)
+        .release();
+}
+
 bool win32_output::create(const std::string& path) {
     file_.reset();
     path_.clear();
     // A later entry of the same name replaces the file: its hold goes first.
     for (auto it = written_.begin(); it != written_.end();)
         it = same_path(it->first, path) ? written_.erase(it) : it + 1;
-    HANDLE h = create_file(path, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE h = open(path, GENERIC_WRITE, CREATE_ALWAYS, FILE_SHARE_READ);
     if (h == INVALID_HANDLE_VALUE) {
         error_ = ::GetLastError();
         return false;
@@ -157,7 +174,7 @@ bool win32_output::close() {
     // writer closed, the final handle opened, the bridge closed. Renaming
     // and deleting are refused throughout; the final open fails if anyone
     // opened the file for writing meanwhile.
-    corvid::unique_file bridge(create_file(path_, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    corvid::unique_file bridge(open(path_, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE));
     if (!bridge) {
         error_ = ::GetLastError();
         return false;
@@ -166,7 +183,7 @@ bool win32_output::close() {
         error_ = ::GetLastError();
         return false;
     }
-    corvid::unique_file held(create_file(path_, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ));
+    corvid::unique_file held(open(path_, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ));
     if (!held) {
         error_ = ::GetLastError();
         return false;
@@ -185,7 +202,15 @@ std::vector<corvid::unique_file> win32_output::take_written() {
 
 void win32_output::remove() {
     file_.reset();
-    if (!path_.empty()) delete_file(path_);
+    if (path_.empty()) return;
+    if (folder_ == INVALID_HANDLE_VALUE) {
+        delete_file(path_);
+    } else {
+        corvid::unique_file doomed(
+            open(path_, DELETE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        if (doomed) ::SetFileInformationByHandle(doomed.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    }
     path_.clear();
 }
 

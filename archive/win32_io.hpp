@@ -40,6 +40,13 @@ private:
 // possible. A second file of the same name replaces the first.
 class win32_output final : public output_sink {
 public:
+    // Without a folder, files are created at the paths given. With `folder`
+    // (a handle on the folder that the paths name, held by the caller for
+    // the sink's life), each file is created, reopened and removed as its
+    // name (the path's last component, ANSI text converted strictly) inside
+    // that very folder, whatever the path's folders lead to meanwhile.
+    explicit win32_output(HANDLE folder = INVALID_HANDLE_VALUE) noexcept : folder_(folder) {}
+
     bool create(const std::string& path) override;
     bool write(const char* data, std::size_t count) override;
     // Also swaps the writing handle for a read-only one sharing reading only
@@ -55,6 +62,9 @@ public:
     std::string refused_name_text() override;
 
 private:
+    HANDLE open(const std::string& path, DWORD access, DWORD disposition, DWORD share);
+
+    HANDLE folder_;
     corvid::unique_file file_;
     std::string path_;
     DWORD error_ = ERROR_SUCCESS;

@@ -23,12 +23,38 @@
 #include "corvid/log/log.hpp"
 #include "corvid/message_box.hpp"
 #include "corvid/temp.hpp"
+#include "corvid/unicode/convert.hpp"
 
 namespace bootstrap {
 
 namespace {
 
 const char guard_name[] = "Quillmoor.Installation";
+
+// How long the clean-up keeps trying to remove files that another process
+// (a virus scanner, an indexer, a backup tool) still has open after the
+// payload has ended, before it leaves them to be deleted at the next restart.
+// A scanner reads even a large payload within that time, and a deployment
+// tool waiting for the exit code does not notice the delay.
+constexpr unsigned clean_up_retry_ms = 5000;
+
+// The working folder's path as the narrow text that the run's composed texts
+// are made of (the payload's path, "source", the MSI log's path): the ANSI
+// form of the folder's checked path, or its short form where the code page
+// lacks a character of the long one; empty when neither names the folder.
+// The one place where the run turns the folder's path into narrow text.
+std::string narrow_folder_path(const corvid::working_folder& folder) {
+    wchar_t buffer[MAX_PATH];
+    const DWORD count = ::GetShortPathNameW(folder.path().c_str(), buffer, MAX_PATH);
+    const std::wstring short_form(buffer, count < MAX_PATH ? count : 0);
+    // A character the code page lacks comes out as a substitute, and the
+    // text then names another folder, or none.
+    for (const std::wstring* wide : {&folder.path(), &short_form}) {
+        std::string narrow = corvid::unicode::to_narrow(*wide, 0, false);
+        if (!narrow.empty() && folder.is_named_by(corvid::unicode::to_wide(narrow, 0))) return narrow;
+    }
+    return std::string();
+}
 
 // Launches the payload, waits for it and returns its exit code, or 1.
 int launch_and_wait(const std::string& payload, const std::string& parameters,
@@ -86,26 +112,34 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
         return 1;
     }
 
-    std::string& working_directory = archive::working_directory;
-    working_directory = corvid::get_temp_path();
-    if (working_directory.empty()) {
+    std::string temp = corvid::get_temp_path();
+    if (temp.empty()) {
         corvid::show_message_box("GetTempPath failed", "Unable to get Temporary Directory");
-        working_directory = "C:\\Temp\\";
+        temp = "C:\\Temp\\";
     }
-    ::CreateDirectoryA(working_directory.c_str(), nullptr);
+    ::CreateDirectoryA(temp.c_str(), nullptr);
 
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-    working_directory += corvid::format("ZELT%i\\", static_cast<int>(static_cast<std::uint32_t>(now)));
+    const std::wstring name = corvid::wformat(L"ZELT%i", static_cast<int>(static_cast<std::uint32_t>(now)));
     // The name is predictable and %TEMP% is the user's: a folder of that name
     // that is already there may hold files planted for the elevated payload
-    // to load. Only a folder this run created, which only it can write, is
-    // used.
-    if (!corvid::create_private_directory(working_directory) ||
-        !::SetCurrentDirectoryA(working_directory.c_str())) {
+    // to load, and any name on the way may be a link that the user retargets
+    // at will. Only a folder this run created, which only it can write, is
+    // used, and only through its hold or the path resolved from it.
+    corvid::working_folder folder;
+    std::string& working_directory = archive::working_directory;
+    working_directory.clear();
+    if (folder.create(corvid::unicode::to_wide(temp, 0), name))
+        working_directory = narrow_folder_path(folder);
+    // Entered by the path resolved from the hold, which names the held
+    // folder for as long as it is held.
+    if (working_directory.empty() || !::SetCurrentDirectoryW(folder.path().c_str())) {
+        folder.remove(0);
         corvid::show_message_box("SetCurrentDirectory failed", "Unable to set Working Directory");
         guard.reset();
         return 1;
     }
+    working_directory += '\\';
 
     archive::entry_table& entries = archive::process_entries();
     entries.lookup_or_create("source") = working_directory.substr(0, working_directory.size() - 1);
@@ -115,7 +149,8 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
     // Held until the payload has ended: nobody can change, rename or delete
     // what was extracted and checked before it has been started.
     std::vector<corvid::unique_file> extracted;
-    const archive::extraction_outcome outcome = archive::extract_archive(own_module_path(), &extracted);
+    const archive::extraction_outcome outcome =
+        archive::extract_archive(own_module_path(), &extracted, folder.handle());
 
     merge_parameters();
     add_msi_log_switch(reset_file_attributes);
@@ -149,7 +184,12 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
     extracted.clear();
     // Leave the working directory so that it can be removed.
     ::SetCurrentDirectoryA(launch_directory(working_directory).c_str());
-    corvid::remove_directory_tree(working_directory);
+    const corvid::working_folder::removal removal = folder.remove(clean_up_retry_ms);
+    if (log_ready && removal != corvid::working_folder::removal::removed)
+        corvid::log::writef(removal == corvid::working_folder::removal::scheduled
+                                ? "Files still in use in %s, to be deleted at the next restart"
+                                : "Files still in use in %s, left in place",
+                            working_directory.substr(0, working_directory.size() - 1).c_str());
     guard.reset();
     corvid::log::shutdown();
     return exit_code;

@@ -64,14 +64,31 @@ std::string get_temp_path() {
     return short_form;
 }
 
+unique_file open_in(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                    ULONG options, PSECURITY_DESCRIPTOR descriptor) {
+    UNICODE_STRING object_name;
+    object_name.Buffer = const_cast<PWSTR>(name.c_str());
+    object_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    object_name.MaximumLength = object_name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, root, descriptor);
+    IO_STATUS_BLOCK status{};
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const NTSTATUS result =
+        ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, sharing,
+                       disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (!NT_SUCCESS(result)) {
+        ::SetLastError(::RtlNtStatusToDosError(result));
+        return unique_file();
+    }
+    return unique_file(handle);
+}
+
 namespace {
 
-// Directory handles are opened without delete sharing, so that a folder being
-// emptied cannot be renamed or replaced by anyone while it is held.
-constexpr ACCESS_MASK directory_access =
-    DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+constexpr ACCESS_MASK directory_access = held_folder_access;
 constexpr ACCESS_MASK file_access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
-constexpr ULONG directory_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr ULONG directory_sharing = held_folder_sharing;
 constexpr ULONG file_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Deeper trees are left in place (the call then yields false) rather than
 // risking the stack on a tree made deep on purpose.
@@ -86,18 +103,7 @@ struct entry {
 // Opens `name` inside the folder held by `parent`, never through a link: the
 // open names the entry itself, whatever it is.
 unique_file open_relative(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG sharing) {
-    UNICODE_STRING object_name;
-    object_name.Buffer = const_cast<PWSTR>(name.c_str());
-    object_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-    object_name.MaximumLength = object_name.Length;
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, parent, nullptr);
-    IO_STATUS_BLOCK status{};
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    if (!NT_SUCCESS(::NtOpenFile(&handle, access, &attributes, &status, sharing,
-                                 FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT)))
-        return unique_file();
-    return unique_file(handle);
+    return open_in(parent, name, access, sharing, FILE_OPEN, FILE_OPEN_FOR_BACKUP_INTENT);
 }
 
 // The entries of the folder held by `directory`, "." and ".." left out; read
@@ -168,51 +174,51 @@ bool remove_entry(HANDLE parent, const entry& listed, int depth) {
     }
     if (listed_as_folder) return false;
     if (delete_held(held.get())) return true;
+    // A file with other names shares its attributes with them: clearing
+    // read-only here would clear it on a file outside the tree.
+    if (info.nNumberOfLinks != 1) return false;
     make_deletable(held.get(), attributes);
     return delete_held(held.get());
 }
 
-bool empty_and_delete(HANDLE directory, DWORD attributes, int depth) {
+// Removes every entry of the folder held by `directory`; true when none is
+// left.
+bool empty(HANDLE directory, int depth) {
     if (depth > max_depth) return false;
     std::vector<entry> entries;
     bool complete = list(directory, entries);
     for (const entry& e : entries) complete = remove_entry(directory, e, depth) && complete;
-    if (!complete) return false;
+    return complete;
+}
+
+// Marks the folder held by `directory` (opened with directory_access) for
+// deletion.
+bool delete_folder(HANDLE directory, DWORD attributes) {
     if (delete_held(directory)) return true;
     make_deletable(directory, attributes);
     return delete_held(directory);
 }
 
+bool empty_and_delete(HANDLE directory, DWORD attributes, int depth) {
+    return empty(directory, depth) && delete_folder(directory, attributes);
+}
+
 }  // namespace
 
-bool remove_directory_tree(const std::string& given) {
-    // An empty path would name the current drive's root.
-    if (given.empty()) return false;
-    std::string path = given;
-    if (path.back() != '\\' && path.back() != '/') path += '\\';
-    // Opened without the separator, which would resolve a link given as the
-    // tree itself; a drive root keeps it.
-    std::string name = path.substr(0, path.size() - 1);
-    if (name.size() == 2 && name[1] == ':') name = path;
-    unique_file root(::CreateFileA(name.c_str(), directory_access, directory_sharing, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!root) return false;
+bool remove_held_tree(HANDLE root) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!identity(root.get(), info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (!identity(root, info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     // A link given as the tree itself is removed as a link, never emptied.
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return delete_held(root.get());
-    // Wine opens a Unix link's target even when asked for the link; the
-    // parent's listing still tells a link from a folder.
-    WIN32_FIND_DATAA found;
-    unique_find self(::FindFirstFileA(name.c_str(), &found));
-    if (self && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-    return empty_and_delete(root.get(), info.dwFileAttributes, 0);
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return delete_held(root);
+    return empty_and_delete(root, info.dwFileAttributes, 0);
 }
 
 std::wstring private_directory_sddl(bool elevated, const std::wstring& user_sid) {
-    const std::wstring everything = L"(A;OICI;FA;;;";
-    if (elevated) return L"O:BAD:P" + everything + L"BA)" + everything + L"SY)";
-    return L"O:" + user_sid + L"D:P" + everything + user_sid + L")" + everything + L"BA)" + everything + L"SY)";
+    const wchar_t* const everything = L"(A;OICI;FA;;;";
+    std::wstring sddl = L"O:";
+    sddl.append(elevated ? L"BA" : user_sid.c_str()).append(L"D:P");
+    if (!elevated) sddl.append(everything).append(user_sid).append(L")");
+    return sddl.append(everything).append(L"BA)").append(everything).append(L"SY)");
 }
 
 namespace {
@@ -254,7 +260,85 @@ bool process_is_elevated() {
            elevation.TokenIsElevated != 0;
 }
 
-bool create_private_directory(const std::string& path) {
+namespace {
+
+constexpr ULONG all_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The working folder's hold asks only for what listing it and reading its
+// identity take: a handle with the right to delete, or to write, would refuse
+// everyone who opens the folder without sharing that (a payload that makes
+// it its current directory, or lists it). The hold's own sharing, which
+// leaves out deletion, is what refuses renaming; opens relative to a handle
+// need no right on it.
+constexpr ACCESS_MASK hold_access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+
+// The path that the system resolves from the handle ("\\?\C:\..."); empty
+// on failure.
+std::wstring final_path(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD count = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (count == 0) return std::wstring();
+        if (count < path.size()) {
+            path.resize(count);
+            return path;
+        }
+        path.resize(count);
+    }
+}
+
+// Removes whatever stands under `name` in the folder held by `parent`, as
+// remove_directory_tree removes a tree's entries.
+void remove_listed(HANDLE parent, const std::wstring& name) {
+    std::vector<entry> entries;
+    list(parent, entries);
+    for (const entry& e : entries)
+        if (::CompareStringOrdinal(e.name.c_str(), static_cast<int>(e.name.size()), name.c_str(),
+                                   static_cast<int>(name.size()), TRUE) == CSTR_EQUAL)
+            remove_entry(parent, e, 0);
+}
+
+// Schedules what is left in the folder held by `directory` (at `path`) for
+// deletion at the next restart, the folder after its entries. Only a
+// payload could have made folders in it, and the run's own files lie at its
+// top: a folder of the payload's that is not empty by then stays.
+bool schedule_removal(HANDLE directory, const std::wstring& path) {
+    std::vector<entry> entries;
+    bool complete = list(directory, entries);
+    for (const entry& e : entries)
+        complete = ::MoveFileExW((path + L"\\" + e.name).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && complete;
+    return ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && complete;
+}
+
+// A final path without the extended-length prefix, where a drive path does
+// not need it.
+std::wstring usable_form(std::wstring path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0 && path.size() > 6 && path[5] == L':' && path.size() - 4 < MAX_PATH)
+        path.erase(0, 4);
+    return path;
+}
+
+}  // namespace
+
+unique_file open_plain_file(const std::wstring& path, ACCESS_MASK access, ULONG sharing, ULONG disposition) {
+    const std::size_t cut = path.find_last_of(L"\\/");
+    const std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);
+    unique_file folder(::CreateFileW(cut == std::wstring::npos ? L"." : path.substr(0, cut + 1).c_str(),
+                                     FILE_TRAVERSE | FILE_LIST_DIRECTORY | SYNCHRONIZE, all_sharing, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder) return unique_file();
+    unique_file file =
+        open_in(folder.get(), name, access | FILE_READ_ATTRIBUTES, sharing, disposition, FILE_NON_DIRECTORY_FILE);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file && (!identity(file.get(), info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                 info.nNumberOfLinks != 1)) {
+        file.reset();
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    }
+    return file;
+}
+
+bool working_folder::create(const std::wstring& parent, const std::wstring& name) {
     const bool elevated = process_is_elevated();
     const std::wstring sid = elevated ? std::wstring() : user_sid();
     if (!elevated && sid.empty()) return false;  // GetLastError from the token query
@@ -263,24 +347,70 @@ bool create_private_directory(const std::string& path) {
                                                               SDDL_REVISION_1, &descriptor, nullptr))
         return false;
     unique_local owner(descriptor);
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+    unique_file folder(::CreateFileW(parent.c_str(), FILE_TRAVERSE | FILE_LIST_DIRECTORY | SYNCHRONIZE, all_sharing,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder) return false;
+    // The folder and its hold come into being in one step: there is no
+    // moment in which another process could put something else in its place.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (::CreateDirectoryA(path.c_str(), &attributes)) return true;
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
-            ::SetLastError(error);
-            return false;
-        }
+        hold_ =
+            open_in(folder.get(), name, hold_access, directory_sharing, FILE_CREATE, FILE_DIRECTORY_FILE, descriptor);
+        if (hold_) break;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
         // Made by someone else, or left over: nothing in it is ours to trust.
-        if (!remove_directory_tree(path)) {
-            // Not a folder: a plain file under the name.
-            std::string name = path;
-            while (!name.empty() && (name.back() == '\\' || name.back() == '/')) name.pop_back();
-            ::DeleteFileA(name.c_str());
-        }
+        remove_listed(folder.get(), name);
     }
-    ::SetLastError(ERROR_ALREADY_EXISTS);
-    return false;
+    if (!hold_) {
+        ::SetLastError(ERROR_ALREADY_EXISTS);
+        return false;
+    }
+    path_ = usable_form(final_path(hold_.get()));
+    if (path_.empty() || !is_named_by(path_)) {
+        const DWORD error = path_.empty() ? ::GetLastError() : ERROR_PATH_NOT_FOUND;
+        remove(0);
+        path_.clear();
+        ::SetLastError(error);
+        return false;
+    }
+    return true;
+}
+
+working_folder::~working_folder() = default;
+
+bool working_folder::is_named_by(const std::wstring& path) const {
+    unique_file named(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, all_sharing, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION held, other;
+    return named && identity(named.get(), other) && identity(hold_.get(), held) &&
+           other.dwVolumeSerialNumber == held.dwVolumeSerialNumber && file_id(other) == file_id(held);
+}
+
+working_folder::removal working_folder::remove(unsigned retry_ms) {
+    BY_HANDLE_FILE_INFORMATION held;
+    if (!identity(hold_.get(), held)) return removal::left;
+    const DWORD start = ::GetTickCount();
+    DWORD pause = 50;
+    while (!empty(hold_.get(), 0)) {
+        const DWORD waited = ::GetTickCount() - start;
+        if (waited >= retry_ms) {
+            const bool scheduled = schedule_removal(hold_.get(), path_);
+            hold_.reset();
+            return scheduled ? removal::scheduled : removal::left;
+        }
+        ::Sleep(pause);
+        if (pause < 400) pause *= 2;
+    }
+    // The hold refuses delete sharing, so the emptied folder is deleted
+    // through a handle opened after it; that is taken only while it is still
+    // the folder held (someone may have renamed it meanwhile: it then stays,
+    // empty, wherever they put it).
+    hold_.reset();
+    unique_file self(::CreateFileW(path_.c_str(), directory_access, all_sharing, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION now;
+    const bool removed = self && identity(self.get(), now) && now.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
+                         file_id(now) == file_id(held) && delete_folder(self.get(), now.dwFileAttributes);
+    return removed ? removal::removed : removal::left;
 }
 
 }  // namespace corvid

@@ -3,7 +3,11 @@
 #include "corvid/error_text.hpp"
 #include "corvid/log/generic.hpp"
 #include "corvid/log/policy.hpp"
+#include "corvid/temp.hpp"
+#include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
+
+#include <winternl.h>
 
 namespace corvid::log {
 
@@ -23,45 +27,67 @@ public:
     }
 };
 
-HANDLE open_log(const std::string& path, DWORD sharing) {
-    return ::CreateFileA(path.c_str(), GENERIC_WRITE, sharing, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+// Never through a link: a log that names another file (a hard link, a
+// symbolic link) is not written, whoever planted it.
+unique_file open_log(const std::string& path, ULONG sharing) {
+    return open_plain_file(unicode::to_wide(path, 0), GENERIC_WRITE, sharing, FILE_OPEN_IF);
 }
 
-// Writes all of data at the file's current position; a failure drops the rest.
-void write_all(HANDLE handle, const char* data, std::size_t size) {
+// Writes all of data at the end of the file, each piece appended at the end
+// as it is then, so that a write made without the file lock still loses no
+// line of another process; a failure drops the rest.
+void append(HANDLE handle, const std::string& bytes) {
+    const char* data = bytes.data();
+    std::size_t size = bytes.size();
     while (size > 0) {
         const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        OVERLAPPED at_end{};
+        at_end.Offset = at_end.OffsetHigh = 0xFFFFFFFF;
         DWORD written = 0;
-        if (!::WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return;
+        if (!::WriteFile(handle, data, chunk, &written, &at_end) || written == 0) return;
         data += written;
         size -= written;
     }
 }
 
-void append(HANDLE handle, const std::string& bytes) {
-    LARGE_INTEGER zero{};
-    if (!::SetFilePointerEx(handle, zero, nullptr, FILE_END)) return;
-    write_all(handle, bytes.data(), bytes.size());
-}
+// The file lock for one write, given up on after wait_ms: past it the write
+// goes ahead without the lock.
+class bounded_hold {
+public:
+    bounded_hold(real_mutex& lock, DWORD wait_ms) : lock_(lock), owned_(lock.lock(wait_ms)) {}
+    ~bounded_hold() {
+        try {
+            if (owned_) lock_.unlock();
+        } catch (...) {
+            // Ownership ends with the thread.
+        }
+    }
+    bounded_hold(const bounded_hold&) = delete;
+    bounded_hold& operator=(const bounded_hold&) = delete;
+    bool owned() const noexcept { return owned_; }
+
+private:
+    real_mutex& lock_;
+    bool owned_;
+};
 
 }  // namespace
 
 file::file(const std::string& base_name) : lock_(file_lock_name(base_name)), base_(base_name) {
     const std::string path = current_file_name(base_);
-    HANDLE handle = open_log(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    if (handle == INVALID_HANDLE_VALUE) {
-        handle = open_log(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = ::GetLastError();
-            throw generic("CreateFile failed: " + error_text(error));
-        }
+    handle_ = open_log(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (!handle_) handle_ = open_log(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (!handle_) {
+        const DWORD error = ::GetLastError();
+        throw generic("CreateFile failed: " + error_text(error));
     }
-    handle_.reset(handle);
-    // Under the file lock: several processes may open a new file at once, and
-    // exactly one of them must write the byte order mark.
-    scope guard(lock_);
+    // Several processes may open a new file at once, and exactly one of them
+    // must write the byte order mark: an empty file is looked at again under
+    // the file lock.
     LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(handle_.get(), &size) || size.QuadPart != 0) return;
+    bounded_hold hold(lock_, lock_wait_ms);
+    if (!hold.owned()) waits_ = false;
     if (::GetFileSizeEx(handle_.get(), &size) && size.QuadPart == 0) append(handle_.get(), byte_order_mark);
 }
 
@@ -77,10 +103,16 @@ void file::rotate() {
 
 void file::write(int /*level*/, const std::string& prefix, const std::string& text) {
     const std::string block = line_block(prefix, text);
-    scope guard(lock_);
-    LARGE_INTEGER size{};
-    if (::GetFileSizeEx(handle_.get(), &size) && static_cast<unsigned long long>(size.QuadPart) >= max_size_)
-        rotate();
+    bounded_hold hold(lock_, (waits_ ? lock_wait_ms : 0));
+    if (hold.owned()) {
+        LARGE_INTEGER size{};
+        if (::GetFileSizeEx(handle_.get(), &size) && static_cast<unsigned long long>(size.QuadPart) >= max_size_)
+            rotate();
+    } else {
+        // Held elsewhere for longer than any line takes: whoever holds it will
+        // not let go soon, and the writes that follow do not wait for it.
+        waits_ = false;
+    }
     append(handle_.get(), block);
 }
 

@@ -13,18 +13,30 @@
 namespace test_support {
 
 scratch_dir::scratch_dir(const std::string& tag) {
+    // Process ids come round again: a name is made of the id, the moment the
+    // program started and a count, and any name already taken is skipped.
+    static const unsigned long long started = [] {
+        FILETIME now;
+        ::GetSystemTimeAsFileTime(&now);
+        return (static_cast<unsigned long long>(now.dwHighDateTime) << 32 | now.dwLowDateTime) / 10000;
+    }();
     static std::atomic<unsigned> counter{0};
     char base[MAX_PATH];
     DWORD n = ::GetTempPathA(MAX_PATH, base);
     if (n == 0 || n > MAX_PATH) throw std::runtime_error("GetTempPathA failed");
-    path_ = std::string(base, n) + "t_" + tag + "_" + std::to_string(::GetCurrentProcessId()) + "_" +
-            std::to_string(counter++) + "\\";
-    corvid::remove_directory_tree(path_);
-    if (!::CreateDirectoryA(path_.c_str(), nullptr))
-        throw std::runtime_error("CreateDirectoryA failed for " + path_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path_ = std::string(base, n) + "t_" + tag + "_" + std::to_string(::GetCurrentProcessId()) + "_" +
+                std::to_string(started % 100000000) + "_" + std::to_string(counter++) + "\\";
+        if (::CreateDirectoryA(path_.c_str(), nullptr)) return;
+    }
+    throw std::runtime_error("CreateDirectoryA failed for " + path_);
 }
 
-scratch_dir::~scratch_dir() { corvid::remove_directory_tree(path_); }
+scratch_dir::~scratch_dir() {
+    if (corvid::remove_directory_tree(path_) || !exists(path_)) return;
+    const std::string unix_name = unix_path(path_.substr(0, path_.size() - 1));
+    if (unix_name.find("/t_") != std::string::npos) run_unix_shell("rm -rf '" + unix_name + "'");
+}
 
 bool write_file(const std::string& path, const std::string& bytes) {
     corvid::unique_file f(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -109,10 +121,32 @@ bool start_unix_program(const char* program, std::string command_line) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return false;
-    corvid::unique_handle process(info.hProcess), thread(info.hThread);
-    return true;
+    // Wine fills in no process for a Unix program: the handles it gives back
+    // are whatever its stack held (closing them closed handles of this
+    // process at random), so they are left alone.
+    return ::CreateProcessA(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &info) != FALSE;
+}
+
+std::string run_unix_shell(const std::string& command) {
+    static std::atomic<unsigned> counter{0};
+    char base[MAX_PATH];
+    DWORD n = ::GetTempPathA(MAX_PATH, base);
+    if (n == 0 || n > MAX_PATH) return "(not run)";
+    const std::string done = std::string(base, n) + "unix_" + std::to_string(::GetCurrentProcessId()) + "_" +
+                             std::to_string(counter++) + ".out";
+    const std::string unix_done = unix_path(done);
+    ::DeleteFileA(done.c_str());
+    // The output appears under its name only once the command has ended.
+    if (unix_done.empty() ||
+        !start_unix_program("Z:\\bin\\sh", "sh -c \"(" + command + ") > '" + unix_done + ".part' 2>&1; mv '" +
+                                                  unix_done + ".part' '" + unix_done + "'\""))
+        return "(not run)";
+    for (int waited = 0; waited < 30000 && !exists(done); waited += 20) ::Sleep(20);
+    if (!exists(done)) return "(not run)";
+    std::string output = read_file(done);
+    ::DeleteFileA(done.c_str());
+    return output;
 }
 
 }  // namespace test_support

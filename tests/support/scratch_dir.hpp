@@ -1,5 +1,7 @@
 // A fresh directory under the temporary directory for one Windows test,
-// removed with everything in it when the test ends.
+// removed with everything in it when the test ends (from Wine's Unix side
+// where Wine cannot, as for Unix links). Its name is new to the whole run of
+// the test program: what earlier runs left behind never stands in its way.
 #pragma once
 
 #include <string>
@@ -44,5 +46,9 @@ std::string unix_path(const std::string& path);
 // apart from its own processes, with no handle to wait for: a caller that
 // needs its end has it report through a file. False when it cannot start.
 bool start_unix_program(const char* program, std::string command_line);
+// Runs a shell command (no double quotes in it) on Wine's Unix side and waits
+// for it; its standard output, or "(not run)" when it did not finish within
+// 30 s.
+std::string run_unix_shell(const std::string& command);
 
 }  // namespace test_support
