@@ -242,7 +242,7 @@ TEST(Extract, FileWhoseDataFailsToReadIsRemoved) {
         std::vector<std::string> captions;
         archive::extraction_context context{
             input, out, [&](const std::string& caption, const std::string&) { captions.push_back(caption); },
-            entries, complete, work_dir, {}, {}};
+            entries, complete, work_dir, {}, {}, {}, nullptr};
         auto result = archive::extract_entries("C:\\setup.exe", context);
         EXPECT_EQ(result.outcome, extraction_outcome::read_failed);
         EXPECT_FALSE(complete);

@@ -48,7 +48,9 @@ run_result extract(const std::string& bytes, archive::entry_table entries, memor
         r.complete,
         work_dir,
         [&](const archive::entry_event& e) { r.events.push_back(e); },
-        {}};
+        {},
+        {},
+        nullptr};
     r.result = archive::extract_entries("C:\\setup.exe", context);
     r.files = out.files;
     r.removed = out.removed;

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# chunkpack-test.sh CHUNKPACK TINY_PE
+# chunkpack-test.sh CHUNKPACK TINY_PE TINY_PE_WITH_SLOT
 # The packer's command line end to end: build, list, verify, extract, the
-# refusals of build, damaged installers, and signing after packing.
+# refusals of build, damaged installers, the commitment, and signing after
+# packing.
 set -uo pipefail
-cp=$1 stub=$2
+cp=$1 plain_stub=$2 stub=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -26,11 +27,16 @@ expect_rc 0 "build" "$cp" build --stub bootstrap.exe --out inst.exe --value msil
 [ -f inst.exe ] || fail "build wrote no installer"
 [ -s err.txt ] && fail "a sound build warned: $(cat err.txt)"
 ls inst.exe.* >/dev/null 2>&1 && fail "build left a temporary file behind"
-cmp -s -n 1024 bootstrap.exe inst.exe || fail "the installer does not begin with the stub's bytes"
+# The installer begins with the stub's image, only its checksum (at 152) and
+# its commitment slot (68 bytes at 1024) filled in.
+differing=$(cmp -l bootstrap.exe <(head -c "$(stat -c %s bootstrap.exe)" inst.exe) |
+  awk '{ o = $1 - 1; if (!((o >= 152 && o < 156) || (o >= 1024 && o < 1092))) print o }')
+[ -z "$differing" ] || fail "the installer's image differs from the stub elsewhere: $differing"
+cmp -s bootstrap.exe <(head -c "$(stat -c %s bootstrap.exe)" inst.exe) && fail "the commitment slot was not filled"
 
 expect_rc 0 "list" "$cp" list inst.exe
 order=$(awk '{print $1, $2}' out.txt | tr '\n' '|')
-[ "$order" = 'tail digest|value "msilog"|file "installer32"|value "parameters"|file "readme"|value "executable32"|value ""|stub "stub"|archive complete:|' ] ||
+[ "$order" = 'tail digest|value "msilog"|file "installer32"|value "parameters"|file "readme"|value "executable32"|value ""|stub "stub"|certificate table:|commitment: sealed;|archive complete:|' ] ||
   fail "list order: $order"
 grep -q 'setup_payload.exe (29 bytes)' out.txt || fail "list does not show the file name and size: $(cat out.txt)"
 
@@ -124,6 +130,27 @@ expect_rc 0 "stub with marker text" "$cp" build --stub marker_stub.exe --out mar
   --value executable32=setup_payload.exe --file installer32=setup_payload.exe
 expect_rc 0 "verify stub with marker text" "$cp" verify marker_inst.exe
 
+# The commitment: a stub without a slot is packed with a warning and listed
+# as unbound; an image sealed for another archive fails, although every
+# chunk matches its digest.
+expect_rc 0 "build without a slot" "$cp" build --stub "$plain_stub" --out unbound.exe \
+  --value executable32=setup_payload.exe --file installer32=setup_payload.exe
+grep -q 'warning: .*no commitment slot' err.txt || fail "no warning for a stub without a slot: $(cat err.txt)"
+expect_rc 0 "list unbound" "$cp" list unbound.exe
+grep -q '^commitment: none; the stub has no slot' out.txt || fail "list of unbound: $(cat out.txt)"
+"$cp" build --stub bootstrap.exe --out other.exe --value msilog=OFF --file installer32=setup_payload.exe \
+  --value executable32=setup_payload.exe 2>/dev/null
+image_size=$(stat -c %s bootstrap.exe)
+{ head -c "$image_size" inst.exe; tail -c +$((image_size + 1)) other.exe; } > spliced.exe
+expect_rc 0 "verify the other installer" "$cp" verify other.exe
+expect_rc 1 "verify spliced" "$cp" verify spliced.exe
+grep -q 'do not match the commitment' err.txt || fail "verify spliced: $(cat err.txt)"
+expect_rc 1 "list spliced" "$cp" list spliced.exe
+grep -q '^commitment: sealed; does NOT match' out.txt || fail "list spliced: $(cat out.txt)"
+cp bootstrap.exe broken_slot.exe
+printf 'Z' | dd of=broken_slot.exe bs=1 seek=1024 conv=notrunc status=none
+refused "slot with another magic" "slot that looks wrong" --stub broken_slot.exe
+
 # Damage: a changed payload byte fails verify and extract, names an offset,
 # and leaves no partial file.
 offset=$(grep -obaF 'MZ pretend payload' inst.exe | head -1 | cut -d: -f1)
@@ -162,6 +189,33 @@ else
   cmp -s setup_payload.exe signed_out/setup_payload.exe || fail "payload extracted from the signed installer differs"
   osslsigncode verify -CAfile cert.pem -in signed.exe >sig.txt 2>&1 || fail "osslsigncode rejects the signature: $(tail -3 sig.txt)"
   grep -q "Signature verification: ok" sig.txt || fail "signature not verified: $(cat sig.txt)"
+  expect_rc 0 "list signed" "$cp" list signed.exe
+  grep -q '^certificate table: at offset' out.txt || fail "list signed: $(cat out.txt)"
+
+  # A second archive hidden in the certificate table (the entry's length
+  # and the directory's size grown to match, which the signature does not
+  # cover) or behind it: the genuine archive is read, and verify fails.
+  python3 - signed.exe other.exe <<'PY'
+import struct, sys
+signed = bytearray(open(sys.argv[1], "rb").read())
+planted = open(sys.argv[2], "rb").read()
+pe = struct.unpack_from("<I", signed, 0x3C)[0]
+directory = pe + 24 + 128
+table, size = struct.unpack_from("<II", signed, directory)
+extra = planted + bytes(-len(planted) % 8)
+struct.pack_into("<I", signed, table, struct.unpack_from("<I", signed, table)[0] + len(extra))
+struct.pack_into("<I", signed, directory + 4, size + len(extra))
+open("hidden_in_table.exe", "wb").write(signed + extra)
+open("behind_table.exe", "wb").write(open(sys.argv[1], "rb").read() + planted)
+PY
+  for variant in hidden_in_table behind_table; do
+    expect_rc 1 "verify $variant" "$cp" verify $variant.exe
+    grep -q 'bytes hidden in or behind the certificate table' err.txt || fail "verify $variant: $(cat err.txt)"
+    expect_rc 0 "extract $variant" "$cp" extract $variant.exe ${variant}_out
+    grep -q 'value "msilog" = "ON"' out.txt || fail "extract $variant read another archive: $(cat out.txt)"
+  done
+  osslsigncode verify -CAfile cert.pem -in hidden_in_table.exe >sig.txt 2>&1 ||
+    fail "the signature no longer verifies with an archive in the table, so the test shows nothing: $(tail -3 sig.txt)"
 fi
 
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
