@@ -185,16 +185,16 @@ bool empty_and_delete(HANDLE directory, DWORD attributes, int depth) {
 
 }  // namespace
 
-bool remove_directory_tree(const std::string& given) {
+bool remove_directory_tree(const std::wstring& given) {
     // An empty path would name the current drive's root.
     if (given.empty()) return false;
-    std::string path = given;
-    if (path.back() != '\\' && path.back() != '/') path += '\\';
+    std::wstring path = given;
+    if (path.back() != L'\\' && path.back() != L'/') path += L'\\';
     // Opened without the separator, which would resolve a link given as the
     // tree itself; a drive root keeps it.
-    std::string name = path.substr(0, path.size() - 1);
-    if (name.size() == 2 && name[1] == ':') name = path;
-    unique_file root(::CreateFileA(name.c_str(), directory_access, directory_sharing, nullptr, OPEN_EXISTING,
+    std::wstring name = path.substr(0, path.size() - 1);
+    if (name.size() == 2 && name[1] == L':') name = path;
+    unique_file root(::CreateFileW(name.c_str(), directory_access, directory_sharing, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!root) return false;
     BY_HANDLE_FILE_INFORMATION info;
@@ -203,8 +203,8 @@ bool remove_directory_tree(const std::string& given) {
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return delete_held(root.get());
     // Wine opens a Unix link's target even when asked for the link; the
     // parent's listing still tells a link from a folder.
-    WIN32_FIND_DATAA found;
-    unique_find self(::FindFirstFileA(name.c_str(), &found));
+    WIN32_FIND_DATAW found;
+    unique_find self(::FindFirstFileW(name.c_str(), &found));
     if (self && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
     return empty_and_delete(root.get(), info.dwFileAttributes, 0);
 }
@@ -254,7 +254,7 @@ bool process_is_elevated() {
            elevation.TokenIsElevated != 0;
 }
 
-bool create_private_directory(const std::string& path) {
+bool create_private_directory(const std::wstring& path) {
     const bool elevated = process_is_elevated();
     const std::wstring sid = elevated ? std::wstring() : user_sid();
     if (!elevated && sid.empty()) return false;  // GetLastError from the token query
@@ -265,7 +265,7 @@ bool create_private_directory(const std::string& path) {
     unique_local owner(descriptor);
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (::CreateDirectoryA(path.c_str(), &attributes)) return true;
+        if (::CreateDirectoryW(path.c_str(), &attributes)) return true;
         const DWORD error = ::GetLastError();
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
             ::SetLastError(error);
@@ -274,9 +274,9 @@ bool create_private_directory(const std::string& path) {
         // Made by someone else, or left over: nothing in it is ours to trust.
         if (!remove_directory_tree(path)) {
             // Not a folder: a plain file under the name.
-            std::string name = path;
-            while (!name.empty() && (name.back() == '\\' || name.back() == '/')) name.pop_back();
-            ::DeleteFileA(name.c_str());
+            std::wstring name = path;
+            while (!name.empty() && (name.back() == L'\\' || name.back() == L'/')) name.pop_back();
+            ::DeleteFileW(name.c_str());
         }
     }
     ::SetLastError(ERROR_ALREADY_EXISTS);

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "corvid/unicode/convert.hpp"
+
 namespace corvid {
 
 // The temporary directory as narrow text (ANSI code page) with the trailing
@@ -27,7 +29,18 @@ std::string get_temp_path();
 // when the tree is being rearranged during the call. Whatever cannot be
 // deleted (a file open elsewhere) stays, and every directory above it then
 // remains as well (false).
-bool remove_directory_tree(const std::string& path);
+bool remove_directory_tree(const std::wstring& path);
+// The same for a path in the ANSI code page (false for text it does not
+// define).
+inline bool remove_directory_tree(const std::string& path) {
+    std::wstring wide;
+    try {
+        wide = unicode::to_wide(path, 0);
+    } catch (const unicode::generic&) {
+        return false;
+    }
+    return remove_directory_tree(wide);
+}
 
 // The security descriptor (SDDL) of a private working folder. Elevated:
 // owned by Administrators, full access for Administrators and SYSTEM only.
@@ -46,6 +59,16 @@ bool process_is_elevated();
 // removed with remove_directory_tree and the folder created again (a few
 // times, should something keep putting it back). False when no fresh folder
 // of our own could be had; GetLastError then tells why.
-bool create_private_directory(const std::string& path);
+bool create_private_directory(const std::wstring& path);
+// The same for a path in the ANSI code page.
+inline bool create_private_directory(const std::string& path) {
+    std::wstring wide;
+    try {
+        wide = unicode::to_wide(path, 0);
+    } catch (const unicode::generic&) {
+        return false;
+    }
+    return create_private_directory(wide);
+}
 
 }  // namespace corvid
