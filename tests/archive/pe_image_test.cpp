@@ -6,6 +6,8 @@
 #include <functional>
 #include <iterator>
 
+#include "archive/chunk.hpp"
+#include "archive/installer_builder.hpp"
 #include "archive/pe_image.hpp"
 
 #if defined(_WIN32)
@@ -126,6 +128,49 @@ TEST(PeImage, ChecksumLeavesItsOwnFieldOut) {
     EXPECT_EQ(archive::pe::checksum(changed, field), 0x5200u);
     changed.push_back('\x01');  // odd length: the last byte counts as a word
     EXPECT_EQ(archive::pe::checksum(changed, field), 0x5200u + 1 + 1);
+}
+
+// Where the archive of a signed installer ends: exactly where its certificate
+// table begins, or up to 7 zero bytes before; nothing in or behind the table
+// counts, and a table that lies leaves no archive at all.
+TEST(ArchiveBound, TheArchiveEndsWhereTheCertificateTableBegins) {
+    std::string image = minimal_image(false);
+    const std::uint32_t directory = 0x98 + 96 + 8 * archive::pe::security_directory;
+    write32(image, directory, 0);
+    const std::string genuine = archive::build_installer(image, "stub.exe", {});
+    const std::string planted =
+        archive::build_installer(image, "other.exe", {archive::installer_entry::make_value("k", "v")});
+    const std::string table(64, 'c');
+    const std::uint64_t end = genuine.size(), none = 0;
+    auto signed_with = [&](const std::string& padding, const std::string& contents, const std::string& behind,
+                           std::uint64_t address = 0, std::uint32_t size = 0) {
+        std::string bytes = genuine + padding + contents + behind;
+        write32(bytes, directory, static_cast<std::uint32_t>(address ? address : end + padding.size()));
+        write32(bytes, directory + 4, size ? size : static_cast<std::uint32_t>(contents.size()));
+        return bytes;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::uint64_t end;
+    } cases[] = {
+        {"no table: the end of the file", genuine + planted, end + planted.size()},
+        {"a table right behind", signed_with("", table, ""), end},
+        {"7 bytes of padding", signed_with(std::string(7, '\0'), table, ""), end},
+        {"an archive in the table", signed_with("", table + planted, ""), end},
+        {"an archive behind the table", signed_with("", table, planted), end},
+        {"8 bytes of padding", signed_with(std::string(8, '\0'), table, ""), none},
+        {"padding that is not zero", signed_with(std::string("\0x\0", 3), table, ""), none},
+        {"a table beyond the end of the file", signed_with("", table, "", end, 65), none},
+        {"a table over the sections", signed_with("", table, "", 0x500), none},
+        {"a size without an address", signed_with("", table, "").replace(directory, 4, 4, '\0'), none},
+        {"an address without a size", signed_with("", table, "").replace(directory + 4, 4, 4, '\0'), none},
+    };
+    for (const auto& c : cases) {
+        archive::memory_input input(c.bytes);
+        archive::chunk_reader reader(input);
+        EXPECT_EQ(reader.find_archive_end() ? reader.position() : none, c.end) << c.what;
+    }
 }
 
 #if defined(_WIN32)

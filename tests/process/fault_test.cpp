@@ -223,6 +223,39 @@ TEST(Paths, InstallerInAFolderWithBlanksAndAccentedLetters) {
     ::RemoveDirectoryA(folder.c_str());
 }
 
+// The installer's own path as the system gives it in UTF-16: in a folder and
+// under a file name outside the ANSI code page, and in a full-width
+// look-alike folder, each beside the installer that its best-fit narrow
+// name would open, every installer runs its own archive.
+TEST(Paths, InstallersNamedOutsideTheCodePageRunThemselves) {
+    ASSERT_EQ(::GetACP(), 1252u) << "the test needs a Western ANSI code page";
+    installer_fixture f("wide_paths");
+    const std::string genuine = f.pack({{"parameters", "GENUINE=1"}});
+    const std::string other = f.pack({{"parameters", "PLANTED=1"}}, "other.exe");
+    const std::wstring work = to_wide(f.work(), 0);
+    const struct {
+        std::wstring path, best_fit;
+    } cases[] = {
+        {L"\u0141ukasz\\setup.exe", L"Lukasz\\setup.exe"},
+        {L"instalacja-\u0141\u00F3d\u017A.exe", L"instalacja-L\u00F3dz.exe"},
+        {L"\uFF45\uFF56\uFF49\uFF4C\\setup.exe", L"evil\\setup.exe"},
+    };
+    for (const auto& c : cases) {
+        for (const auto& [path, from] : {std::pair(c.path, genuine), std::pair(c.best_fit, other)}) {
+            const std::wstring full = work + path;
+            ::CreateDirectoryW(full.substr(0, full.rfind(L'\\')).c_str(), nullptr);
+            ASSERT_TRUE(::CopyFileW(to_wide(from, 0).c_str(), full.c_str(), FALSE));
+        }
+        ::DeleteFileA(f.report_path().c_str());
+        auto result = f.run_w(work + c.path, L"/s", probe_exit);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exit_code, probe_exit) << to_narrow(c.path, 0, false);
+        const std::string command_line = f.report()["commandline"];
+        EXPECT_NE(command_line.find("GENUINE=1"), std::string::npos) << command_line;
+    }
+    expect_only_logs(f.temp_entries());
+}
+
 // Wine cannot start a program from a path beyond 260 characters at all
 // (CreateProcessW fails, with or without the "\\?\" prefix), so the part of
 // such a start that the bootstrapper owns is taken on its own: its own path,
