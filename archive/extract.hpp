@@ -61,7 +61,7 @@ struct extraction_context {
     // system's ANSI code page), in place. Returns the empty text when it took
     // the text, otherwise why it refuses it; the walk then ends as for a
     // file that cannot be written, naming the working directory.
-    std::function<std::string(std::string& text)> decode;
+    std::string (*decode)(std::string& text) = nullptr;
     // Optional: the commitment the archive must match (the digest of a
     // sealed slot). Without it the walk checks none.
     const commitment_digest* commitment = nullptr;

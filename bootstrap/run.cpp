@@ -125,7 +125,8 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
 
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     const std::string seconds = corvid::format("ZELT%i\\", static_cast<int>(static_cast<std::uint32_t>(now)));
-    const std::wstring work = temp + std::wstring(seconds.begin(), seconds.end());
+    std::wstring work = temp;
+    work.append(seconds.begin(), seconds.end());
     // The run's narrow text of the working directory (and of "source", the
     // payload's path, the MSI log's path) is the wide path as UTF-8, exactly.
     std::string& working_directory = archive::working_directory;
@@ -183,8 +184,10 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
         if (log_ready) {
             corvid::log::write(std::string());
             corvid::log::write(config::product_name());
-            corvid::log::write(L"File: " + wide(payload));
-            corvid::log::write(L"Parameters: " + wide(parameters));
+            std::wstring line = L"File: ";
+            corvid::log::write(line += wide(payload));
+            line = L"Parameters: ";
+            corvid::log::write(line += wide(parameters));
             corvid::log::write(std::string());
         }
         exit_code = launch_and_wait(payload, parameters, directory);
