@@ -173,6 +173,40 @@ TEST(ArchiveBound, TheArchiveEndsWhereTheCertificateTableBegins) {
     }
 }
 
+// What a certificate table may hold beside its signatures: nothing but up to
+// 7 zero bytes after each and the zero bytes up to the next 8-byte boundary.
+TEST(ArchiveBound, BytesHiddenInOrBehindTheCertificateTableAreFound) {
+    // A WIN_CERTIFICATE: length, revision, type, a DER SEQUENCE, then `extra`.
+    auto entry = [](std::size_t content, std::size_t extra, char fill = '\0') {
+        std::string bytes(8, '\0');
+        write32(bytes, 0, static_cast<std::uint32_t>(12 + content + extra));
+        bytes += std::string("\x30\x82", 2) + char(content >> 8) + char(content & 0xff) + std::string(content, 's');
+        bytes += std::string(extra, fill);
+        return bytes + std::string((8 - bytes.size() % 8) % 8, '\0');
+    };
+    const struct {
+        const char* what;
+        std::string table, behind;
+        bool clean;
+    } cases[] = {
+        {"two signatures", entry(300, 0) + entry(101, 3), "", true},
+        {"7 zero bytes after one", entry(301, 7), "", true},
+        {"8 zero bytes after one", entry(300, 8), "", false},
+        {"an archive after one", entry(300, 60, 'a'), "", false},
+        {"a partial entry", entry(300, 0) + std::string(4, '\0'), "", false},
+        {"bytes behind the table", entry(300, 0), "x", false},
+    };
+    for (const auto& c : cases) {
+        const std::string bytes = std::string(64, '\0') + c.table + c.behind;
+        archive::memory_input input(bytes);
+        archive::pe::archive_bound bound;
+        bound.kind = archive::pe::archive_bound::type::certificate_table;
+        bound.table_offset = 64;
+        bound.table_size = c.table.size();
+        EXPECT_EQ(archive::pe::certificate_table_problem(input, bound).empty(), c.clean) << c.what;
+    }
+}
+
 #if defined(_WIN32)
 TEST(PeImage, ChecksumAgreesWithTheSystemOnARealProgram) {
     wchar_t path[MAX_PATH];

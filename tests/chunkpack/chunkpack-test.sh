@@ -147,9 +147,6 @@ expect_rc 1 "verify spliced" "$cp" verify spliced.exe
 grep -q 'do not match the commitment' err.txt || fail "verify spliced: $(cat err.txt)"
 expect_rc 1 "list spliced" "$cp" list spliced.exe
 grep -q '^commitment: sealed; does NOT match' out.txt || fail "list spliced: $(cat out.txt)"
-cp bootstrap.exe broken_slot.exe
-printf 'Z' | dd of=broken_slot.exe bs=1 seek=1024 conv=notrunc status=none
-refused "slot with another magic" "slot that looks wrong" --stub broken_slot.exe
 
 # Damage: a changed payload byte fails verify and extract, names an offset,
 # and leaves no partial file.
@@ -192,30 +189,12 @@ else
   expect_rc 0 "list signed" "$cp" list signed.exe
   grep -q '^certificate table: at offset' out.txt || fail "list signed: $(cat out.txt)"
 
-  # A second archive hidden in the certificate table (the entry's length
-  # and the directory's size grown to match, which the signature does not
-  # cover) or behind it: the genuine archive is read, and verify fails.
-  python3 - signed.exe other.exe <<'PY'
-import struct, sys
-signed = bytearray(open(sys.argv[1], "rb").read())
-planted = open(sys.argv[2], "rb").read()
-pe = struct.unpack_from("<I", signed, 0x3C)[0]
-directory = pe + 24 + 128
-table, size = struct.unpack_from("<II", signed, directory)
-extra = planted + bytes(-len(planted) % 8)
-struct.pack_into("<I", signed, table, struct.unpack_from("<I", signed, table)[0] + len(extra))
-struct.pack_into("<I", signed, directory + 4, size + len(extra))
-open("hidden_in_table.exe", "wb").write(signed + extra)
-open("behind_table.exe", "wb").write(open(sys.argv[1], "rb").read() + planted)
-PY
-  for variant in hidden_in_table behind_table; do
-    expect_rc 1 "verify $variant" "$cp" verify $variant.exe
-    grep -q 'bytes hidden in or behind the certificate table' err.txt || fail "verify $variant: $(cat err.txt)"
-    expect_rc 0 "extract $variant" "$cp" extract $variant.exe ${variant}_out
-    grep -q 'value "msilog" = "ON"' out.txt || fail "extract $variant read another archive: $(cat out.txt)"
-  done
-  osslsigncode verify -CAfile cert.pem -in hidden_in_table.exe >sig.txt 2>&1 ||
-    fail "the signature no longer verifies with an archive in the table, so the test shows nothing: $(tail -3 sig.txt)"
+  # Anything behind the certificate table fails verify, and is never read.
+  cat signed.exe other.exe > behind_table.exe
+  expect_rc 1 "verify behind_table" "$cp" verify behind_table.exe
+  grep -q 'bytes hidden in or behind the certificate table' err.txt || fail "verify behind_table: $(cat err.txt)"
+  expect_rc 0 "extract behind_table" "$cp" extract behind_table.exe behind_out
+  grep -q 'value "msilog" = "ON"' out.txt || fail "extract behind_table read another archive: $(cat out.txt)"
 fi
 
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
