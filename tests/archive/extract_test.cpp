@@ -378,9 +378,7 @@ TEST(FileName, BareNamesOnly) {
         EXPECT_FALSE(archive::is_bare_file_name(bad)) << bad;
     for (char control = 1; control < 0x20; ++control)
         EXPECT_FALSE(archive::is_bare_file_name(std::string("a") + control + "b")) << int(control);
-    EXPECT_TRUE(archive::is_bare_file_name(u"\u8868.exe"));  // a trail byte 0x5C in code page 932
-    EXPECT_FALSE(archive::is_bare_file_name(u"COM\u00B2"));
-    EXPECT_FALSE(archive::is_bare_file_name(u"a\u001Fb"));
+    EXPECT_TRUE(archive::is_bare_file_name("\xE8\xA1\xA8.exe"));  // UTF-8 of a name with 0x5C in code page 932
 }
 
 // The commitment: the packer's seal and the walk's records agree; a change to
