@@ -141,9 +141,29 @@ private:
 
 }  // namespace
 
+bool chunk_reader::find_end_before(std::uint64_t table_offset) {
+    // The tail chunk and the padding after it, read at once.
+    constexpr std::size_t tail_chunk = tail_marker.size() + chunk_overhead;
+    unsigned char window[tail_chunk + max_table_padding];
+    if (table_offset < first_window + sizeof window) return false;
+    if (!input_.read_at(table_offset - sizeof window, window, sizeof window)) return false;
+    for (std::size_t padding = 0; padding <= max_table_padding; ++padding) {
+        if (padding != 0 && window[sizeof window - padding] != 0) return false;
+        const auto* marker = window + sizeof window - padding - tail_chunk;
+        if (std::string_view(reinterpret_cast<const char*>(marker), tail_marker.size()) == tail_marker) {
+            position_ = table_offset - padding;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool chunk_reader::find_archive_end() {
     std::uint64_t size = 0;
     if (!input_.size(size) || size > max_archive_size) return false;
+    bound_ = pe::find_archive_bound(input_);
+    if (bound_.kind == pe::archive_bound::type::unusable) return false;
+    if (bound_.kind == pe::archive_bound::type::certificate_table) return find_end_before(bound_.table_offset);
     if (size < first_window + tail_marker.size() + 1) return false;
 
     // Windows [s, s + 22) with first_window <= s <= size - 23. Blocks overlap
@@ -176,6 +196,13 @@ chunk_status chunk_reader::read_header(std::uint64_t& data_start, std::uint32_t&
     std::copy(trailer + 4, trailer + chunk_overhead, digest.begin());
     if (length > max_chunk_length || length > position_ - chunk_overhead) return chunk_status::read_failed;
     data_start = position_ - chunk_overhead - length;
+    std::copy(trailer, trailer + chunk_overhead, record_.begin());
+    return chunk_status::ok;
+}
+
+chunk_status chunk_reader::accept(std::uint64_t data_start) {
+    position_ = data_start;
+    if (records_) records_->update(record_.data(), record_.size());
     return chunk_status::ok;
 }
 
@@ -200,8 +227,7 @@ chunk_status chunk_reader::read_chunk(std::string& data) {
     }
     if (md5(buffer).digest() != stored) return chunk_status::digest_mismatch;
     data = std::move(buffer);
-    position_ = start;
-    return chunk_status::ok;
+    return accept(start);
 }
 
 chunk_status chunk_reader::read_chunk(const consumer& consume, std::uint64_t* length_out) {
@@ -251,60 +277,7 @@ chunk_status chunk_reader::read_chunk(const consumer& consume, std::uint64_t* le
     }
     if (!consumer.settle()) return chunk_status::consumer_failed;
     if (digest.digest() != stored) return chunk_status::digest_mismatch;
-    position_ = start;
-    return chunk_status::ok;
+    return accept(start);
 }
-
-void chunk_writer::put(const char* data, std::size_t count) {
-    if (count == 0) return;
-    if (written_ + count > max_archive_size)
-        throw pack_error("the archive would reach 4 GiB; files must stay below " +
-                         std::to_string(max_archive_size + 1) + " bytes");
-    if (!sink_(data, count)) throw pack_error("writing the output failed");
-    written_ += count;
-}
-
-void chunk_writer::put_trailer(std::uint32_t length, const md5::digest_type& digest) {
-    char trailer[chunk_overhead];
-    for (int i = 0; i < 4; ++i) trailer[i] = static_cast<char>(length >> (8 * i));
-    std::copy(digest.begin(), digest.end(), trailer + 4);
-    put(trailer, sizeof trailer);
-}
-
-void chunk_writer::chunk(std::string_view data) {
-    if (data.size() > max_chunk_length)
-        throw pack_error("a chunk of " + std::to_string(data.size()) + " bytes exceeds the limit of " +
-                         std::to_string(max_chunk_length) + " bytes");
-    put(data.data(), data.size());
-    put_trailer(static_cast<std::uint32_t>(data.size()), md5(data).digest());
-}
-
-void chunk_writer::chunk_from(seekable_input& source, std::uint64_t offset, std::uint64_t length) {
-    if (length > max_chunk_length)
-        throw pack_error("a chunk of " + std::to_string(length) + " bytes exceeds the limit of " +
-                         std::to_string(max_chunk_length) + " bytes");
-    if (written_ + length + chunk_overhead > max_archive_size)
-        throw pack_error("the archive would reach 4 GiB; files must stay below " +
-                         std::to_string(max_archive_size + 1) + " bytes");
-    std::vector<char> block(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(length, 1), max_read_block)));
-    md5 digest;
-    for (std::uint64_t done = 0; done < length;) {
-        std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, block.size()));
-        if (!source.read_at(offset + done, block.data(), count))
-            throw pack_error("reading the input failed: " + source.failure_text());
-        digest.update(block.data(), count);
-        put(block.data(), count);
-        done += count;
-        if (progress_) progress_(written_);
-    }
-    put_trailer(static_cast<std::uint32_t>(length), digest.digest());
-}
-
-void chunk_writer::raw_chunk(std::string_view data, std::uint32_t length_field, const md5::digest_type& digest) {
-    put(data.data(), data.size());
-    put_trailer(length_field, digest);
-}
-
-void chunk_writer::raw_bytes(std::string_view bytes) { put(bytes.data(), bytes.size()); }
 
 }  // namespace archive

@@ -5,14 +5,18 @@
 // Portable: no Windows headers.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/io.hpp"
 #include "archive/md5.hpp"
+#include "archive/pe_image.hpp"
+#include "archive/sha256.hpp"
 #include "corvid/exception.hpp"
 
 namespace archive {
@@ -25,6 +29,12 @@ inline constexpr std::size_t chunk_overhead = 20;
 // ones are refused, never wrapped.
 inline constexpr std::uint64_t max_chunk_length = 0x7fffffffu;
 inline constexpr std::uint64_t max_archive_size = 0xffffffffu;
+// A chunk's record: its length field and stored digest, the bytes behind its
+// data.
+using chunk_record = std::array<unsigned char, chunk_overhead>;
+// The most zero bytes the signing tools put between the archive and the
+// certificate table, to align the table to 8 bytes.
+inline constexpr std::size_t max_table_padding = 7;
 
 enum class chunk_status {
     ok,
@@ -43,14 +53,25 @@ class chunk_reader {
 public:
     explicit chunk_reader(seekable_input& input) noexcept : input_(input) {}
 
-    // Sets the position to the end of the tail chunk: 20 bytes past the start
-    // of the marker text nearest the end of the input. Only windows that start
-    // at offset 23 or later and leave the input's last byte out count. The
-    // tail's length and digest are not checked here (the first read_chunk
-    // does it). False when no window holds the marker, the input is below 46
-    // bytes, its size is unknown, or it is 4 GiB or larger. The trailer is
-    // read in blocks and searched in memory.
+    // Sets the position to the end of the tail chunk. Where the archive may
+    // end is decided first (pe::find_archive_bound, kept in bound()):
+    // - an input with a certificate table: the tail chunk must end where the
+    //   table begins, or up to max_table_padding zero bytes before it;
+    //   nothing in or behind the table is looked at;
+    // - an input without one: 20 bytes past the start of the marker text
+    //   nearest the end of the input. Only windows that start at offset 23
+    //   or later and leave the input's last byte out count; the trailer is
+    //   read in blocks and searched in memory.
+    // The tail's length and digest are not checked here (the first
+    // read_chunk does it). False when there is no such tail, the bound is
+    // unusable, the input is below 46 bytes, its size is unknown, or it is
+    // 4 GiB or larger.
     bool find_archive_end();
+    const pe::archive_bound& bound() const noexcept { return bound_; }
+
+    // From now on the record of every chunk read and verified (by either
+    // read_chunk) is appended to `records`, in reading order; null stops it.
+    void record_into(sha256* records) noexcept { records_ = records; }
 
     // Reads and verifies the chunk that ends at the position; on success the
     // data is in `data` and the position moves to the chunk's start. On
@@ -79,9 +100,16 @@ public:
 private:
     // Reads the length and digest behind the data and checks the length.
     chunk_status read_header(std::uint64_t& data_start, std::uint32_t& length, md5::digest_type& digest);
+    // The chunk whose header was read last has been verified: moves to its
+    // start and records it.
+    chunk_status accept(std::uint64_t data_start);
+    bool find_end_before(std::uint64_t table_offset);
 
     seekable_input& input_;
     std::uint64_t position_ = 0;
+    pe::archive_bound bound_;
+    sha256* records_ = nullptr;
+    chunk_record record_{};
 };
 
 // Raised by chunk_writer and the installer builder: a chunk or archive over
@@ -118,6 +146,8 @@ public:
     void raw_bytes(std::string_view bytes);
 
     std::uint64_t bytes_written() const noexcept { return written_; }
+    // The record of every chunk written so far, in file order.
+    const std::vector<chunk_record>& records() const noexcept { return records_; }
 
 private:
     void put(const char* data, std::size_t count);
@@ -126,6 +156,7 @@ private:
     byte_sink sink_;
     progress_callback progress_;
     std::uint64_t written_ = 0;
+    std::vector<chunk_record> records_;
 };
 
 }  // namespace archive

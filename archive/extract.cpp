@@ -1,7 +1,6 @@
 #include "archive/extract.hpp"
 
 #include "archive/chunk.hpp"
-#include "archive/file_name.hpp"
 
 namespace archive {
 
@@ -18,7 +17,9 @@ constexpr std::string_view stub_kind = "stub";
 class extraction {
 public:
     extraction(const std::string& archive_path, extraction_context& context)
-        : archive_path_(archive_path), c_(context), reader_(context.input) {}
+        : archive_path_(archive_path), c_(context), reader_(context.input) {
+        reader_.record_into(&records_);
+    }
 
     extraction_result run() {
         if (!reader_.find_archive_end()) {
@@ -48,6 +49,10 @@ private:
 
         if (event.kind_text == value_kind) {
             if (!read(event.value)) return false;
+            if (std::string refusal = decode(event.key, event.value); !refusal.empty()) {
+                fail_to_extract(c_.working_directory, refusal);
+                return false;
+            }
             c_.entries.insert_if_absent(event.key, event.value);
             event.kind = entry_event::type::value;
             return observe(event);
@@ -61,6 +66,13 @@ private:
         if (event.kind_text == stub_kind) {
             event.kind = entry_event::type::stub;
             observe(event);
+            result_.records = records_.digest();
+            if (c_.commitment && *c_.commitment != result_.records) {
+                c_.archive_complete = false;
+                result_.outcome = extraction_outcome::commitment_mismatch;
+                result_.offset = reader_.position();
+                return false;
+            }
             result_.outcome = extraction_outcome::complete;
             return false;
         }
@@ -98,16 +110,37 @@ private:
         return false;
     }
 
+    // The key and the value (or file name) as the caller takes them; the
+    // empty text, or why one of them is refused.
+    std::string decode(std::string& key, std::string& value) {
+        if (!c_.decode) return std::string();
+        std::string refusal = c_.decode(key);
+        return refusal.empty() ? c_.decode(value) : refusal;
+    }
+
+    void fail_to_extract(const std::string& path, const std::string& failure) {
+        c_.report(extract_failed_caption, file_failure_text(path, failure));
+        c_.archive_complete = false;
+        result_.outcome = extraction_outcome::extract_failed;
+        result_.offset = reader_.position();
+        result_.path = path;
+        result_.error = failure;
+    }
+
     bool extract_file(entry_event& event) {
-        const std::string path = c_.working_directory + event.value;
-        std::string failure;
+        std::string failure = decode(event.key, event.value);
+        const bool decoded = failure.empty();
+        const std::string path = c_.working_directory + (decoded ? event.value : std::string());
         bool created = false;
-        if (!is_bare_file_name(event.value))
-            failure = c_.output.refused_name_text();
-        else if (c_.output.create(path))
-            created = true;
-        else
-            failure = c_.output.failure_text();
+        // Nothing is created under a name that could not be read.
+        if (decoded) {
+            if (!c_.output.accepts_name(event.value))
+                failure = c_.output.refused_name_text();
+            else if (c_.output.create(path))
+                created = true;
+            else
+                failure = c_.output.failure_text();
+        }
 
         // The data is verified even when nothing can be written, so that a
         // damaged archive is reported as such first.
@@ -132,14 +165,9 @@ private:
         if (created && (status != chunk_status::ok || write_failed)) c_.output.remove();
         if (status != chunk_status::ok && !write_failed) return handle(status);
 
-        if (!write_failed && !event.key.empty()) c_.entries.insert_if_absent(event.key, event.value);
+        if (decoded && !write_failed && !event.key.empty()) c_.entries.insert_if_absent(event.key, event.value);
         if (!created || write_failed) {
-            c_.report(extract_failed_caption, file_failure_text(path, failure));
-            c_.archive_complete = false;
-            result_.outcome = extraction_outcome::extract_failed;
-            result_.offset = reader_.position();
-            result_.path = path;
-            result_.error = failure;
+            fail_to_extract(path, failure);
             return false;
         }
         return true;
@@ -148,7 +176,8 @@ private:
     const std::string& archive_path_;
     extraction_context& c_;
     chunk_reader reader_;
-    extraction_result result_{extraction_outcome::read_failed, 0, {}, {}};
+    sha256 records_;
+    extraction_result result_{extraction_outcome::read_failed, 0, {}, {}, {}};
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "archive/commitment.hpp"
 #include "archive/entry_table.hpp"
 #include "archive/io.hpp"
 
@@ -55,6 +56,15 @@ struct extraction_context {
     // Optional: told how many bytes of the current file's data have been
     // written, and the data's length, while a file is being extracted.
     std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+    // Optional: turns each key, value and file name read from the archive
+    // into the text the caller works with (the bootstrapper's UTF-8 from the
+    // system's ANSI code page), in place. Returns the empty text when it took
+    // the text, otherwise why it refuses it; the walk then ends as for a
+    // file that cannot be written, naming the working directory.
+    std::string (*decode)(std::string& text) = nullptr;
+    // Optional: the commitment the archive must match (the digest of a
+    // sealed slot). Without it the walk checks none.
+    const commitment_digest* commitment = nullptr;
 };
 
 enum class extraction_outcome {
@@ -67,8 +77,12 @@ enum class extraction_outcome {
     read_failed,
     // A chunk's data did not match its digest ("Invalid Archive!").
     digest_mismatch,
-    // A file entry could not be written ("Failed to extract file!").
+    // A file entry could not be written, or a text was refused by the
+    // decoding ("Failed to extract file!").
     extract_failed,
+    // Every chunk matched its digest, but the chunks read do not match the
+    // commitment (nothing is reported: the caller says "Invalid Archive!").
+    commitment_mismatch,
 };
 
 struct extraction_result {
@@ -79,6 +93,9 @@ struct extraction_result {
     // For extract_failed, the output path; `error` the reason.
     std::string path;
     std::string error;
+    // Once the walk reached the stub entry: the commitment of the chunks it
+    // read (what a sealed slot must hold).
+    commitment_digest records{};
 };
 
 // Reads the archive in `context.input` backward from its tail:
@@ -88,11 +105,15 @@ struct extraction_result {
 //   and writes the data to working_directory + file name, replacing an
 //   existing file; the data is digested while it is written and the output is
 //   removed again if the digest does not match;
-// - the stub entry ends the walk;
+// - the stub entry ends the walk; with context.commitment set, the records of
+//   the chunks read must match it, or archive_complete is cleared
+//   (commitment_mismatch);
 // - any other kind consumes its kind and key chunks only.
+// Keys, values and file names go through context.decode first, when given.
 // Failures: no marker reports "Failed to initialize archive!" naming
 // `archive_path`; a digest mismatch reports "Invalid Archive!"; a file name
-// that is not bare (is_bare_file_name), a file that cannot be created, a
+// that is not bare (output_sink::accepts_name), a text that the decoding
+// refuses, a file that cannot be created, a
 // failed or short write or close reports "Failed to extract file!" naming the
 // output path, and leaves no partial file. Every failure clears
 // archive_complete and ends the walk; entries recorded and files written

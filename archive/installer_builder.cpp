@@ -69,8 +69,17 @@ void write_bare_entry(chunk_writer& out, std::string_view kind, std::string_view
 
 void write_tail(chunk_writer& out) { out.chunk(tail_marker); }
 
-void write_installer(chunk_writer& out, seekable_input& stub, std::string_view stub_name,
-                     const std::vector<installer_entry>& entries) {
+commitment_digest commitment_of(const std::vector<chunk_record>& records, std::size_t first) {
+    sha256 digest;
+    for (std::size_t i = records.size(); i > first; --i) digest.update(records[i - 1].data(), records[i - 1].size());
+    return digest.digest();
+}
+
+commitment_digest write_installer(chunk_writer& out, seekable_input& stub, std::string_view stub_name,
+                                  const std::vector<installer_entry>& entries) {
+    // Extraction stops at the stub entry's key: the image and file name
+    // chunks before it are never read.
+    const std::size_t first_read = out.records().size() + 2;
     write_stub_entry(out, stub, stub_name);
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
         if (it->kind == installer_entry::kind_type::value)
@@ -79,6 +88,21 @@ void write_installer(chunk_writer& out, seekable_input& stub, std::string_view s
             write_file_entry(out, *it);
     }
     write_tail(out);
+    return commitment_of(out.records(), first_read);
+}
+
+bool seal_installer(std::string& installer, std::size_t image_size, const commitment_digest& commitment) {
+    if (image_size > installer.size() || installer.size() - image_size < chunk_overhead)
+        throw pe::format_error("the installer is shorter than its image chunk");
+    memory_input image_input(std::string_view(installer).substr(0, image_size));
+    const std::optional<commitment_slot> slot = find_commitment_slot(image_input);
+    if (!slot) return false;
+    std::string image = installer.substr(0, image_size);
+    seal_image(image, slot->offset, commitment);
+    const md5::digest_type digest = md5(image).digest();
+    installer.replace(0, image_size, image);
+    installer.replace(image_size + 4, digest.size(), reinterpret_cast<const char*>(digest.data()), digest.size());
+    return true;
 }
 
 std::string build_installer(std::string_view stub, std::string_view stub_name,
@@ -89,7 +113,8 @@ std::string build_installer(std::string_view stub, std::string_view stub_name,
         return true;
     });
     memory_input input(stub);
-    write_installer(out, input, stub_name, entries);
+    const commitment_digest commitment = write_installer(out, input, stub_name, entries);
+    seal_installer(bytes, stub.size(), commitment);
     return bytes;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/chunk.hpp"
+#include "archive/commitment.hpp"
 #include "archive/io.hpp"
 
 namespace archive {
@@ -48,12 +49,27 @@ void write_bare_entry(chunk_writer& out, std::string_view kind, std::string_view
 // The tail chunk.
 void write_tail(chunk_writer& out);
 
+// The commitment over `records` (a writer's records in file order) from
+// index `first` on: the records of the chunks that extraction reads, in
+// reading order (the last one written first).
+commitment_digest commitment_of(const std::vector<chunk_record>& records, std::size_t first);
+
 // A whole archive: the stub entry (image = the stub's bytes, so the image
 // chunk begins at offset 0), then `entries` so that they are read back in
-// the given order, then the tail. Deterministic.
-void write_installer(chunk_writer& out, seekable_input& stub, std::string_view stub_name,
-                     const std::vector<installer_entry>& entries);
-// The same, in memory.
+// the given order, then the tail. Deterministic. Returns the commitment of
+// what it wrote; the stub's slot is left as it is (see seal_installer).
+commitment_digest write_installer(chunk_writer& out, seekable_input& stub, std::string_view stub_name,
+                                  const std::vector<installer_entry>& entries);
+
+// The installer in `installer`, whose image chunk holds the stub's first
+// `image_size` bytes, sealed: the image's commitment slot filled with
+// `commitment` and its checksum recomputed (seal_image), and the image
+// chunk's stored digest rewritten to match. False, with nothing changed,
+// when the image has no slot. Throws pe::format_error for a slot that looks
+// wrong.
+bool seal_installer(std::string& installer, std::size_t image_size, const commitment_digest& commitment);
+
+// write_installer in memory, sealed when the stub has a slot.
 std::string build_installer(std::string_view stub, std::string_view stub_name,
                             const std::vector<installer_entry>& entries);
 

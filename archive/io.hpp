@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "archive/file_name.hpp"
+
 namespace archive {
 
 class seekable_input {
@@ -59,6 +61,10 @@ public:
     // The platform's text for a file name that is refused before anything is
     // created.
     virtual std::string refused_name_text() = 0;
+    // Whether `name` is a bare file name that this platform writes inside
+    // the directory it is joined to, and only there. The portable check,
+    // is_bare_file_name, by default.
+    virtual bool accepts_name(const std::string& name) { return is_bare_file_name(name); }
 };
 
 // An input over bytes held in memory (not owned; they must outlive it).

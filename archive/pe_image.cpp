@@ -150,3 +150,60 @@ std::uint32_t checksum(std::string_view file, std::uint32_t checksum_offset) {
 }
 
 }  // namespace archive::pe
+
+namespace archive::pe {
+
+namespace {
+
+// The size of the DER object at the start of `bytes` (tag, length, content),
+// or 0 when it is not a definite-length SEQUENCE that fits.
+std::uint64_t der_object_size(std::string_view bytes) {
+    if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0x30) return 0;
+    const unsigned first = static_cast<unsigned char>(bytes[1]);
+    std::uint64_t length = first, header = 2;
+    if (first >= 0x80) {
+        const unsigned count = first & 0x7f;
+        if (count == 0 || count > 4 || bytes.size() < 2 + count) return 0;
+        length = 0;
+        for (unsigned i = 0; i < count; ++i) length = length << 8 | static_cast<unsigned char>(bytes[2 + i]);
+        header += count;
+    }
+    return header + length <= bytes.size() ? header + length : 0;
+}
+
+bool all_zero(std::string_view bytes) { return bytes.find_first_not_of('\0') == std::string_view::npos; }
+
+}  // namespace
+
+std::string certificate_table_problem(seekable_input& input, const archive_bound& bound) {
+    if (bound.kind != archive_bound::type::certificate_table) return std::string();
+    std::uint64_t size = 0;
+    if (!input.size(size)) return "the file's size cannot be read: " + input.failure_text();
+    const std::uint64_t table_end = bound.table_offset + bound.table_size;
+    if (size > table_end)
+        return std::to_string(size - table_end) + " bytes behind the certificate table (from offset " +
+               std::to_string(table_end) + ")";
+    std::string table(static_cast<std::size_t>(bound.table_size), '\0');
+    for (std::size_t done = 0; done < table.size();) {
+        const std::size_t count = std::min(table.size() - done, max_read_block);
+        if (!input.read_at(bound.table_offset + done, table.data() + done, count))
+            return "the certificate table cannot be read: " + input.failure_text();
+        done += count;
+    }
+    for (std::size_t at = 0; at < table.size();) {
+        const std::string where = " at offset " + std::to_string(bound.table_offset + at);
+        if (table.size() - at < 8) return "a partial certificate entry" + where;
+        const std::uint32_t length = read32(table, at);
+        if (length < 8 || length > table.size() - at) return "a certificate entry whose length does not fit" + where;
+        const std::string_view content = std::string_view(table).substr(at + 8, length - 8);
+        const std::uint64_t object = der_object_size(content);
+        if (object == 0) return "a certificate entry without a DER-encoded signature" + where;
+        const std::size_t next = std::min(table.size(), at + ((std::size_t(length) + 7) & ~std::size_t(7)));
+        if (content.size() - object > 7 || !all_zero(std::string_view(table).substr(at + 8 + object, next - at - 8 - object)))
+            return std::to_string(next - at - 8 - object) + " bytes after the signature of the certificate entry" + where;
+        at = next;
+    }
+    return std::string();
+}
+
+}  // namespace archive::pe

@@ -84,6 +84,40 @@ image read_image(seekable_input& input);
 // carry, the checksum field itself counted as zero, plus the file's length.
 std::uint32_t checksum(std::string_view file, std::uint32_t checksum_offset);
 
+// Where the archive appended to an image must end. An installer is signed
+// after packing, and the signature does not cover the certificate table nor
+// the directory entry that locates it: an archive is read only from bytes in
+// front of that table, never from the table or from anything behind it.
+struct archive_bound {
+    enum class type {
+        // Not a PE image at all (no "MZ", or no "PE\0\0" where the DOS header
+        // points), or one without a certificate table: the archive ends at
+        // the end of the file.
+        file_end,
+        // The archive ends where the certificate table begins (up to 7 zero
+        // bytes of alignment padding in between).
+        certificate_table,
+        // A PE image whose headers do not read as far as the certificate
+        // table's entry and the section table, or whose certificate table
+        // lies: outside the file, over the headers or the sections' data, an
+        // address without a size or a size without an address. No archive.
+        unusable,
+    };
+    type kind = type::file_end;
+    std::uint64_t table_offset = 0;  // certificate_table: the table's place
+    std::uint64_t table_size = 0;
+    const char* reason = "";         // unusable: why
+};
+archive_bound find_archive_bound(seekable_input& input);
+
+// For an installer whose bound is a certificate table: what the table, or
+// the file behind it, holds beyond its signatures. Empty when every entry is
+// its 8-byte header and one DER-encoded object (the PKCS#7 signature) with at
+// most 7 zero bytes after it, the entries (each at an 8-byte boundary, the
+// bytes up to it zero) fill the table exactly, and the table ends the file.
+// Otherwise the first thing found, with its file offset.
+std::string certificate_table_problem(seekable_input& input, const archive_bound& bound);
+
 // Little-endian fields in a byte buffer.
 std::uint16_t read16(std::string_view bytes, std::size_t offset);
 std::uint32_t read32(std::string_view bytes, std::size_t offset);

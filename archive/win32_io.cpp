@@ -12,13 +12,11 @@ namespace archive {
 
 namespace {
 
-// The narrow functions take paths below 260 characters only. A longer full
-// path (a bootstrapper started from deep inside a folder tree) is converted
-// from the ANSI code page and given the extended-length prefix, under which
-// the wide functions take paths of any length. The last error is that of the
-// call made, or ERROR_INVALID_NAME for text that does not convert.
-std::wstring extended_path(const std::string& path) {
-    std::wstring wide = corvid::unicode::to_wide(path, 0);
+// The wide functions take paths below 260 characters as they are; a longer
+// full path (a bootstrapper started from deep inside a folder tree) is given
+// the extended-length prefix, under which they take paths of any length.
+std::wstring extended_path(std::wstring wide) {
+    if (wide.size() < MAX_PATH) return wide;
     for (wchar_t& c : wide)
         if (c == L'/') c = L'\\';
     if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
@@ -27,32 +25,63 @@ std::wstring extended_path(const std::string& path) {
     return wide;
 }
 
-HANDLE create_file(const std::string& path, DWORD access, DWORD disposition, DWORD share = FILE_SHARE_READ) {
-    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
-    if (path.size() < MAX_PATH) return ::CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
-    std::wstring wide;
+// The path as the wide functions take it; the last error is
+// ERROR_INVALID_NAME for text that is not UTF-8.
+bool wide_path(const std::string& path, std::wstring& wide) {
     try {
-        wide = extended_path(path);
+        wide = extended_path(corvid::unicode::from_utf8(path));
+        return true;
     } catch (const std::exception&) {
         ::SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
+        return false;
     }
-    return ::CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+HANDLE create_file(const std::string& path, DWORD access, DWORD disposition, DWORD share = FILE_SHARE_READ) {
+    std::wstring wide;
+    if (!wide_path(path, wide)) return INVALID_HANDLE_VALUE;
+    return ::CreateFileW(wide.c_str(), access, share, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
 void delete_file(const std::string& path) {
-    if (path.size() < MAX_PATH) {
-        ::DeleteFileA(path.c_str());
-        return;
-    }
-    try {
-        ::DeleteFileW(extended_path(path).c_str());
-    } catch (const std::exception&) {
-        // Not convertible: it could not have been created either.
-    }
+    std::wstring wide;
+    if (wide_path(path, wide)) ::DeleteFileW(wide.c_str());
 }
 
 }  // namespace
+
+own_file open_own_file() {
+    own_file own;
+    // GetModuleFileNameW truncates silently on older systems, so a result
+    // that fills the buffer is taken as truncated and fetched again.
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (length == 0) {
+            own.error = ::GetLastError();
+            return own;
+        }
+        if (length < name.size()) {
+            name.resize(length);
+            break;
+        }
+        if (name.size() >= 32768) {
+            own.error = ERROR_INSUFFICIENT_BUFFER;
+            return own;
+        }
+        name.resize(name.size() * 2);
+    }
+    try {
+        own.path = corvid::unicode::to_utf8(name);
+    } catch (const std::exception&) {
+        // Only shown: a name that is no text at all is shown as none.
+    }
+    own.handle.reset(::CreateFileW(extended_path(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!own.handle) own.error = ::GetLastError();
+    return own;
+}
 
 bool win32_input::open(const std::string& path) {
     HANDLE h = create_file(path, GENERIC_READ, OPEN_EXISTING);
@@ -60,13 +89,14 @@ bool win32_input::open(const std::string& path) {
         error_ = ::GetLastError();
         return false;
     }
-    file_.reset(h);
+    owned_.reset(h);
+    file_ = h;
     return true;
 }
 
 bool win32_input::size(std::uint64_t& result) {
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file_.get(), &size)) {
+    if (!::GetFileSizeEx(file_, &size)) {
         error_ = ::GetLastError();
         return false;
     }
@@ -77,7 +107,7 @@ bool win32_input::size(std::uint64_t& result) {
 bool win32_input::read_at(std::uint64_t offset, void* buffer, std::size_t count) {
     LARGE_INTEGER distance;
     distance.QuadPart = static_cast<LONGLONG>(offset);
-    if (!::SetFilePointerEx(file_.get(), distance, nullptr, FILE_BEGIN)) {
+    if (!::SetFilePointerEx(file_, distance, nullptr, FILE_BEGIN)) {
         error_ = ::GetLastError();
         return false;
     }
@@ -85,7 +115,7 @@ bool win32_input::read_at(std::uint64_t offset, void* buffer, std::size_t count)
     while (count != 0) {
         DWORD want = static_cast<DWORD>(std::min<std::size_t>(count, max_read_block));
         DWORD got = 0;
-        if (!::ReadFile(file_.get(), bytes, want, &got, nullptr)) {
+        if (!::ReadFile(file_, bytes, want, &got, nullptr)) {
             error_ = ::GetLastError();
             return false;
         }
@@ -100,7 +130,7 @@ bool win32_input::read_at(std::uint64_t offset, void* buffer, std::size_t count)
 }
 
 std::string win32_input::failure_text() {
-    return corvid::error_text(error_ != ERROR_SUCCESS ? error_ : ::GetLastError());
+    return corvid::error_text_utf8(error_ != ERROR_SUCCESS ? error_ : ::GetLastError());
 }
 
 namespace {
@@ -214,8 +244,8 @@ void win32_output::remove() {
     path_.clear();
 }
 
-std::string win32_output::failure_text() { return corvid::error_text(error_); }
+std::string win32_output::failure_text() { return corvid::error_text_utf8(error_); }
 
-std::string win32_output::refused_name_text() { return corvid::error_text(ERROR_INVALID_NAME); }
+std::string win32_output::refused_name_text() { return corvid::error_text_utf8(ERROR_INVALID_NAME); }
 
 }  // namespace archive

@@ -1,7 +1,8 @@
 // Win32 backends of the archive's input and output: the archive file and
-// the extracted files, opened the way the bootstrapper opens them. Paths of
-// 260 characters or more are opened through the wide functions with the
-// extended-length prefix, so that an archive deep in a folder tree is read.
+// the extracted files, opened the way the bootstrapper opens them. Paths are
+// UTF-8 (the run's narrow text) and opened through the wide functions, those
+// of 260 characters or more with the extended-length prefix, so that an
+// archive deep in a folder tree is read.
 #pragma once
 
 #include <string>
@@ -14,10 +15,24 @@
 
 namespace archive {
 
+// The running program's own file, opened once at the start of the run by
+// its real (wide) name and held until the end: GENERIC_READ,
+// FILE_SHARE_READ, so that nobody can write, rename or delete it meanwhile.
+struct own_file {
+    corvid::unique_file handle;  // invalid when it could not be opened
+    std::string path;            // UTF-8, for messages
+    DWORD error = ERROR_SUCCESS;  // why it could not be opened
+};
+own_file open_own_file();
+
 // The archive file: GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN.
+// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN; or a file that the
+// caller opened and keeps.
 class win32_input final : public seekable_input {
 public:
+    win32_input() = default;
+    explicit win32_input(HANDLE borrowed) noexcept : file_(borrowed) {}
+
     // False when the file cannot be opened; last_error() gives the reason.
     bool open(const std::string& path);
     DWORD last_error() const noexcept { return error_; }
@@ -29,7 +44,8 @@ public:
     std::string failure_text() override;
 
 private:
-    corvid::unique_file file_;
+    corvid::unique_file owned_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
     DWORD error_ = ERROR_SUCCESS;
 };
 

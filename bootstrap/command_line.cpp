@@ -46,6 +46,14 @@ std::size_t closing_quote(const std::string& text, std::size_t from) {
 
 }  // namespace
 
+std::wstring_view arguments_after_program_name(std::wstring_view command_line) noexcept {
+    std::size_t at = 0;
+    for (bool quoted = false; at < command_line.size() && (command_line[at] > L' ' || quoted); ++at)
+        if (command_line[at] == L'"') quoted = !quoted;
+    while (at < command_line.size() && command_line[at] <= L' ') ++at;
+    return command_line.substr(at);
+}
+
 std::string parent_directory(const std::string& working_directory) {
     if (working_directory.size() < 2) return working_directory;
     std::size_t cut = working_directory.rfind('\\', working_directory.size() - 2);

@@ -13,10 +13,19 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "archive/entry_table.hpp"
 
 namespace bootstrap {
+
+// The command line after the program's name, as the runtime's start-up code
+// hands it to WinMain: the name runs up to the first blank or control
+// character outside double quotes (a quote anywhere in it opens or closes a
+// quoted part, so a quoted name may hold blanks), then the blanks and
+// control characters after it are skipped. The run takes its own command
+// line this way from the wide text, never from a narrow copy.
+std::wstring_view arguments_after_program_name(std::wstring_view command_line) noexcept;
 
 // The text of the bootstrapper's own "/V" switch; empty until
 // split_property_switch finds one.

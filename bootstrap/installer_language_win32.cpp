@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "corvid/registry2/key.hpp"
+#include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
 
 namespace bootstrap {
@@ -13,7 +14,8 @@ registry_language_source::registry_language_source(std::wstring product_name)
 std::string registry_language_source::uninstall_value(const std::wstring& name) {
     corvid::registry2::key root = corvid::registry2::key::open_root(HKEY_LOCAL_MACHINE);
     corvid::registry2::key product = corvid::registry2::key::open_subkey(root, uninstall_key_);
-    return product.get_string(name);
+    // UTF-8, as the parameters it goes into.
+    return corvid::unicode::to_utf8(product.get_wstring(name));
 }
 
 unsigned registry_language_source::system_default_language() { return ::GetSystemDefaultLangID(); }

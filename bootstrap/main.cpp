@@ -4,11 +4,11 @@
 #include "bootstrap/run.hpp"
 #include "bootstrap/dll_search.hpp"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Before anything can load a DLL: a bootstrapper runs from download
     // folders, where a planted DLL must never be picked up.
     bootstrap::restrict_dll_search();
-    return bootstrap::run(instance, command_line ? command_line : "");
+    return bootstrap::run(instance);
 }
 
 // The C++ runtime's default terminate handler writes the demangled type of

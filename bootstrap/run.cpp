@@ -12,6 +12,7 @@
 #include "archive/extract.hpp"
 #include "archive/process_state.hpp"
 #include "archive/win32_extract.hpp"
+#include "archive/win32_io.hpp"
 #include "bootstrap/command_line.hpp"
 #include "bootstrap/command_line_win32.hpp"
 #include "bootstrap/installer_language_win32.hpp"
@@ -38,28 +39,14 @@ const char guard_name[] = "Quillmoor.Installation";
 // tool waiting for the exit code does not notice the delay.
 constexpr unsigned clean_up_retry_ms = 5000;
 
-// The working folder's path as the narrow text that the run's composed texts
-// are made of (the payload's path, "source", the MSI log's path): the ANSI
-// form of the folder's checked path, or its short form where the code page
-// lacks a character of the long one; empty when neither names the folder.
-// The one place where the run turns the folder's path into narrow text.
-std::string narrow_folder_path(const corvid::working_folder& folder) {
-    wchar_t buffer[MAX_PATH];
-    const DWORD count = ::GetShortPathNameW(folder.path().c_str(), buffer, MAX_PATH);
-    const std::wstring short_form(buffer, count < MAX_PATH ? count : 0);
-    // A character the code page lacks comes out as a substitute, and the
-    // text then names another folder, or none.
-    for (const std::wstring* wide : {&folder.path(), &short_form}) {
-        std::string narrow = corvid::unicode::to_narrow(*wide, 0, false);
-        if (!narrow.empty() && folder.is_named_by(corvid::unicode::to_wide(narrow, 0))) return narrow;
-    }
-    return std::string();
-}
+// The run's narrow text is UTF-8; the system is given it as UTF-16, exactly.
+std::wstring wide(const std::string& text) { return corvid::unicode::from_utf8(text); }
 
 // Launches the payload, waits for it and returns its exit code, or 1.
 int launch_and_wait(const std::string& payload, const std::string& parameters,
                     const std::string& directory) {
-    SHELLEXECUTEINFOA record{};
+    const std::wstring file = wide(payload), arguments = wide(parameters), folder = wide(directory);
+    SHELLEXECUTEINFOW record{};
     record.cbSize = sizeof(record);
     record.fMask = SEE_MASK_NOCLOSEPROCESS;
     // A silent run shows no window at all, so the shell is asked not to
@@ -67,13 +54,13 @@ int launch_and_wait(const std::string& payload, const std::string& parameters,
     // wait for a user that an unattended deployment does not have.
     if (corvid::silent_mode()) record.fMask |= SEE_MASK_FLAG_NO_UI;
     record.hwnd = nullptr;
-    record.lpVerb = "open";
-    record.lpFile = payload.c_str();
-    record.lpParameters = parameters.c_str();
-    record.lpDirectory = directory.c_str();
+    record.lpVerb = L"open";
+    record.lpFile = file.c_str();
+    record.lpParameters = arguments.c_str();
+    record.lpDirectory = folder.c_str();
     record.nShow = SW_SHOWNORMAL;
 
-    if (payload.empty() || !::ShellExecuteExA(&record)) {
+    if (payload.empty() || !::ShellExecuteExW(&record)) {
         // The user declining the payload's elevation is no failure to report.
         if (payload.empty() || ::GetLastError() != ERROR_CANCELLED)
             corvid::show_message_box("ShellExecuteEx failed", "Unable to spawn process");
@@ -93,12 +80,36 @@ int launch_and_wait(const std::string& payload, const std::string& parameters,
     return static_cast<int>(code);
 }
 
+// Text the run would have to change to pass it on: it refuses instead,
+// with a log line and a box naming what (none when silent).
+int refuse_text(const char* what) {
+    corvid::log::writef("Refused: %s holds characters that cannot be passed on unchanged", what);
+    corvid::show_message_box("Unsupported characters",
+                             corvid::format("%s holds characters that cannot be passed on unchanged.", what));
+    return 1;
+}
+
+// The user's temporary directory as the system gives it, with its trailing
+// backslash; empty when it gives none.
+std::wstring temp_directory() {
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD count = ::GetTempPathW(MAX_PATH + 1, buffer);
+    return count == 0 || count > MAX_PATH ? std::wstring() : std::wstring(buffer, count);
+}
+
 // The run after its log is set up; the guard is the caller's so that the whole-run
-// handler closes it on every way out.
-int run_steps(HINSTANCE instance, const std::string& command_line, bool log_ready,
-              std::optional<corvid::real_mutex>& guard) {
+// handler closes it on every way out. `wide_command_line` is the own command
+// line after the program's name, as the system gave it.
+int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const archive::own_file& own,
+              bool log_ready, std::optional<corvid::real_mutex>& guard) {
     // Any "/s" at all, case-sensitive, also inside a longer word or a path.
-    corvid::set_silent_mode(command_line.find("/s") != std::string::npos);
+    corvid::set_silent_mode(wide_command_line.find(L"/s") != std::wstring::npos);
+    std::string command_line;
+    try {
+        command_line = corvid::unicode::to_utf8(wide_command_line);
+    } catch (const corvid::unicode::generic&) {
+        return refuse_text("The command line");
+    }
 
     config::init(instance);
 
@@ -112,12 +123,12 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
         return 1;
     }
 
-    std::string temp = corvid::get_temp_path();
+    std::wstring temp = temp_directory();
     if (temp.empty()) {
         corvid::show_message_box("GetTempPath failed", "Unable to get Temporary Directory");
-        temp = "C:\\Temp\\";
+        temp = L"C:\\Temp\\";
     }
-    ::CreateDirectoryA(temp.c_str(), nullptr);
+    ::CreateDirectoryW(temp.c_str(), nullptr);
 
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     const std::wstring name = corvid::wformat(L"ZELT%i", static_cast<int>(static_cast<std::uint32_t>(now)));
@@ -125,12 +136,21 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
     // that is already there may hold files planted for the elevated payload
     // to load, and any name on the way may be a link that the user retargets
     // at will. Only a folder this run created, which only it can write, is
-    // used, and only through its hold or the path resolved from it.
+    // used, and only through its hold or the path resolved from it. The
+    // run's narrow text of it (and of "source", the payload's path, the MSI
+    // log's path) is that path as UTF-8, exactly.
     corvid::working_folder folder;
     std::string& working_directory = archive::working_directory;
     working_directory.clear();
-    if (folder.create(corvid::unicode::to_wide(temp, 0), name))
-        working_directory = narrow_folder_path(folder);
+    if (folder.create(temp, name)) {
+        try {
+            working_directory = corvid::unicode::to_utf8(folder.path()) + '\\';
+        } catch (const corvid::unicode::generic&) {
+            folder.remove(0);
+            guard.reset();
+            return refuse_text("The temporary directory's path");
+        }
+    }
     // Entered by the path resolved from the hold, which names the held
     // folder for as long as it is held.
     if (working_directory.empty() || !::SetCurrentDirectoryW(folder.path().c_str())) {
@@ -139,7 +159,6 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
         guard.reset();
         return 1;
     }
-    working_directory += '\\';
 
     archive::entry_table& entries = archive::process_entries();
     entries.lookup_or_create("source") = working_directory.substr(0, working_directory.size() - 1);
@@ -149,14 +168,19 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
     // Held until the payload has ended: nobody can change, rename or delete
     // what was extracted and checked before it has been started.
     std::vector<corvid::unique_file> extracted;
-    const archive::extraction_outcome outcome =
-        archive::extract_archive(own_module_path(), &extracted, folder.handle());
+    const archive::extraction_outcome outcome = archive::extract_archive(own, &extracted, folder.handle());
 
     merge_parameters();
     add_msi_log_switch(reset_file_attributes);
 
     int exit_code = 1;
     if (!archive::archive_complete) {
+        if (outcome == archive::extraction_outcome::extract_failed)
+            corvid::log::writef("Extraction failed: a file could not be written, or the archive holds text that "
+                                "code page %u does not define",
+                                static_cast<unsigned>(::GetACP()));
+        if (outcome == archive::extraction_outcome::commitment_mismatch)
+            corvid::log::writef("The archive does not match the commitment of this installer's image");
         // "Failed to extract file!" has told the user what failed here (a
         // locked file, a full disk); the download itself is fine, so nobody
         // is sent to download it again.
@@ -174,8 +198,10 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
         if (log_ready) {
             corvid::log::write(std::string());
             corvid::log::write(config::product_name());
-            corvid::log::writef("File: %s", payload.c_str());
-            corvid::log::writef("Parameters: %s", parameters.c_str());
+            std::wstring line = L"File: ";
+            corvid::log::write(line += wide(payload));
+            line = L"Parameters: ";
+            corvid::log::write(line += wide(parameters));
             corvid::log::write(std::string());
         }
         exit_code = launch_and_wait(payload, parameters, directory);
@@ -183,13 +209,12 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
 
     extracted.clear();
     // Leave the working directory so that it can be removed.
-    ::SetCurrentDirectoryA(launch_directory(working_directory).c_str());
+    ::SetCurrentDirectoryW(wide(launch_directory(working_directory)).c_str());
     const corvid::working_folder::removal removal = folder.remove(clean_up_retry_ms);
     if (log_ready && removal != corvid::working_folder::removal::removed)
-        corvid::log::writef(removal == corvid::working_folder::removal::scheduled
-                                ? "Files still in use in %s, to be deleted at the next restart"
-                                : "Files still in use in %s, left in place",
-                            working_directory.substr(0, working_directory.size() - 1).c_str());
+        corvid::log::write((removal == corvid::working_folder::removal::scheduled
+                                ? L"Files still in use in " + folder.path() + L", to be deleted at the next restart"
+                                : L"Files still in use in " + folder.path() + L", left in place"));
     guard.reset();
     corvid::log::shutdown();
     return exit_code;
@@ -197,34 +222,29 @@ int run_steps(HINSTANCE instance, const std::string& command_line, bool log_read
 
 }  // namespace
 
-std::string own_module_path() {
-    // GetModuleFileNameA truncates silently on older systems, so a result
-    // that fills the buffer is taken as truncated and fetched again.
-    std::string buffer(MAX_PATH, '\0');
-    for (;;) {
-        DWORD length = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return std::string();
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        if (buffer.size() >= 32768) return std::string();
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-int run(HINSTANCE instance, const std::string& command_line) {
+int run(HINSTANCE instance) {
     std::optional<corvid::real_mutex> guard;
     try {
+        // First of all: the file that was started, by its real name, held so
+        // that nobody can replace it before the archive is read from it.
+        const archive::own_file own = archive::open_own_file();
+        const std::wstring command_line(bootstrap::arguments_after_program_name(::GetCommandLineW()));
         bool log_ready = false;
+        // The log's name is narrow text: a temporary directory that the ANSI
+        // code page cannot name (and that has no short form it can) would
+        // give a name of another folder, or none. The run then goes without.
+        bool exact = true;
+        const std::string temp = corvid::get_temp_path(&exact);
         try {
-            auto log_file = std::make_unique<corvid::log::file>(corvid::get_temp_path() + "Keelson");
-            corvid::log::add_listener(log_file.release());
-            log_ready = true;
+            if (exact) {
+                auto log_file = std::make_unique<corvid::log::file>(temp + "Keelson");
+                corvid::log::add_listener(log_file.release());
+                log_ready = true;
+            }
         } catch (...) {
             // The run goes on without a log file.
         }
-        return run_steps(instance, command_line, log_ready, guard);
+        return run_steps(instance, command_line, own, log_ready, guard);
     } catch (const std::exception& e) {
         corvid::show_message_box(e.what(), "Unhandled Exception");
     } catch (...) {

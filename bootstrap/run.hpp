@@ -10,11 +10,9 @@ namespace bootstrap {
 // Runs the installation: log, silent switch, application paths, single-
 // instance guard, working directory, extraction, payload command line and
 // language, launch and wait, clean-up. Returns the payload's exit code, or 1
-// for every failure of its own. command_line is the text after the program's
-// name, as the runtime hands it to WinMain.
-int run(HINSTANCE instance, const std::string& command_line);
-
-// Full path of this program's file, however long.
-std::string own_module_path();
+// for every failure of its own. Its own file and command line come from the
+// system as UTF-16 (GetModuleFileNameW, GetCommandLineW), never through a
+// narrow copy that the ANSI code page could have changed.
+int run(HINSTANCE instance);
 
 }  // namespace bootstrap

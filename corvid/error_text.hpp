@@ -10,4 +10,7 @@ namespace corvid {
 // text when the system has no message for the code. Never fails.
 std::string error_text(std::uint32_t code);
 
+// The same message as UTF-8, for texts that carry paths as UTF-8.
+std::string error_text_utf8(std::uint32_t code);
+
 }  // namespace corvid

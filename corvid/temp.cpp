@@ -43,7 +43,8 @@ std::string representable_short_form(const std::wstring& wide) {
 
 }  // namespace
 
-std::string get_temp_path() {
+std::string get_temp_path(bool* exact) {
+    if (exact) *exact = true;
     char buffer[MAX_PATH];
     DWORD count = ::GetTempPathA(MAX_PATH, buffer);
     if (count == 0 || count > MAX_PATH) return std::string();
@@ -51,15 +52,19 @@ std::string get_temp_path() {
 
     // A temporary directory under a user name that the ANSI code page cannot
     // represent (Cyrillic on a Western system) comes back with substitutes,
-    // and every narrow path built on it would name nothing. Its short form
-    // consists of characters the code page has, where the volume keeps one.
+    // and every narrow path built on it would name nothing, or another
+    // folder. Its short form consists of characters the code page has, where
+    // the volume keeps one.
     wchar_t wide_buffer[MAX_PATH + 1];
     DWORD wide_count = ::GetTempPathW(MAX_PATH + 1, wide_buffer);
     if (wide_count == 0 || wide_count > MAX_PATH) return narrow;
     std::wstring wide(wide_buffer, wide_count);
     if (names_exactly(narrow, wide)) return narrow;
     std::string short_form = representable_short_form(wide);
-    if (short_form.empty()) return narrow;
+    if (short_form.empty()) {
+        if (exact) *exact = false;
+        return narrow;
+    }
     if (short_form.back() != '\\') short_form += '\\';
     return short_form;
 }

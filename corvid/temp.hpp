@@ -13,8 +13,10 @@ namespace corvid {
 // path or one that does not fit 260 characters. When the ANSI form does not
 // name the directory exactly (a character the code page lacks), the
 // directory's short (8.3) form is given instead, if it has one that the code
-// page represents; otherwise the ANSI form as it is. Never fails otherwise.
-std::string get_temp_path();
+// page represents; otherwise the ANSI form as it is, which may name another
+// folder or none: `exact`, when given, then says false. Never fails
+// otherwise.
+std::string get_temp_path(bool* exact = nullptr);
 
 // Deletes the directory's files and subdirectories and then the directory
 // itself; true when the directory itself was removed. The path may end with

@@ -94,3 +94,49 @@ std::string to_narrow(const std::wstring& text, std::uint32_t codepage, bool str
 }
 
 }  // namespace corvid::unicode
+
+namespace corvid::unicode {
+
+namespace {
+
+[[noreturn]] void raise_conversion_error() {
+    switch (::GetLastError()) {
+    case ERROR_NO_UNICODE_TRANSLATION: throw unmappable_character("");
+    case ERROR_INSUFFICIENT_BUFFER: throw out_of_memory("");
+    default: throw generic("");
+    }
+}
+
+// Narrow to UTF-16 with MB_ERR_INVALID_CHARS, which the system takes for
+// these code pages even where the flags of to_wide must stay 0.
+std::wstring strictly_to_wide(const std::string& text, UINT codepage) {
+    if (text.empty()) return std::wstring();
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) throw out_of_memory("");
+    std::wstring buffer(text.size(), L'\0');
+    const int count = ::MultiByteToWideChar(codepage, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                            buffer.data(), static_cast<int>(buffer.size()));
+    if (count == 0) raise_conversion_error();
+    buffer.resize(static_cast<std::size_t>(count));
+    return buffer;
+}
+
+}  // namespace
+
+std::string to_utf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    // At most three bytes for each UTF-16 unit.
+    if (text.size() > static_cast<std::size_t>(INT_MAX) / 3) throw out_of_memory("");
+    std::string buffer(text.size() * 3, '\0');
+    const int count = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                            buffer.data(), static_cast<int>(buffer.size()), nullptr, nullptr);
+    if (count == 0) raise_conversion_error();
+    buffer.resize(static_cast<std::size_t>(count));
+    return buffer;
+}
+
+std::wstring from_utf8(const std::string& text) { return strictly_to_wide(text, CP_UTF8); }
+
+// Every code page that can be the ANSI one takes MB_ERR_INVALID_CHARS.
+std::string ansi_to_utf8(const std::string& text) { return to_utf8(strictly_to_wide(text, ::GetACP())); }
+
+}  // namespace corvid::unicode

@@ -84,4 +84,17 @@ std::wstring to_wide(const std::string& text, std::uint32_t codepage);
 // never report replacements.
 std::string to_narrow(const std::wstring& text, std::uint32_t codepage, bool strict);
 
+// UTF-16 to UTF-8 and back, both strict: an unpaired surrogate, or a byte
+// sequence that is not UTF-8, raises unmappable_character; nothing is ever
+// replaced. UTF-8 is the narrow text of the bootstrapper's run, so that no
+// character is lost on the way from the system to the payload.
+std::string to_utf8(const std::wstring& text);
+std::wstring from_utf8(const std::string& text);
+
+// Narrow text in the system's ANSI code page to UTF-8, strictly: a byte
+// sequence that the code page does not define raises unmappable_character,
+// also where to_wide would let the system substitute (an ANSI code page of
+// UTF-8 or GB18030).
+std::string ansi_to_utf8(const std::string& text);
+
 }  // namespace corvid::unicode

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/commitment.hpp"
 #include "archive/file_name.hpp"
 #include "archive/installer_builder.hpp"
+#include "archive/pe_image.hpp"
 #include "harness.hpp"
 
 using archive::entry_event;
@@ -246,7 +248,7 @@ TEST(Extract, FileWhoseDataFailsToReadIsRemoved) {
         std::vector<std::string> captions;
         archive::extraction_context context{
             input, out, [&](const std::string& caption, const std::string&) { captions.push_back(caption); },
-            entries, complete, work_dir, {}, {}};
+            entries, complete, work_dir, {}, {}, {}, nullptr};
         auto result = archive::extract_entries("C:\\setup.exe", context);
         EXPECT_EQ(result.outcome, extraction_outcome::read_failed);
         EXPECT_EQ(result.offset, data_length_field + 20);
@@ -375,6 +377,59 @@ TEST(FileName, BareNamesOnly) {
         EXPECT_TRUE(archive::is_bare_file_name(good)) << good;
     for (const char* bad : {"", ".", "..", "a\\b", "a/b", "c:", "x:y", "CON", "con", "Con.txt", "NUL.tar.gz",
                             "nul .txt", "PRN", "AUX", "COM1", "com9.txt", "LPT1", "conin$", "CONOUT$", "a*b",
-                            "a|b", "a<b", "a>b", "a\"b", "tab\tname", "ends.", "ends "})
+                            "a|b", "a<b", "a>b", "a\"b", "tab\tname", "ends.", "ends ",
+                            // Ports with a superscript digit, in code page 1252 and in UTF-8.
+                            "COM\xB9", "lpt\xB2.txt", "COM\xB3", "COM\xC2\xB9", "LPT\xC2\xB3.log"})
         EXPECT_FALSE(archive::is_bare_file_name(bad)) << bad;
+    for (char control = 1; control < 0x20; ++control)
+        EXPECT_FALSE(archive::is_bare_file_name(std::string("a") + control + "b")) << int(control);
+    EXPECT_TRUE(archive::is_bare_file_name("\xE8\xA1\xA8.exe"));  // UTF-8 of a name with 0x5C in code page 932
+}
+
+// The commitment: the packer's seal and the walk's records agree; a change to
+// any byte that the walk reads fails the run, and so does another archive
+// whose chunks are each consistent (lengths and digests recomputed), which
+// only the commitment tells apart.
+TEST(Commitment, ASealedImageAcceptsItsOwnArchiveOnly) {
+    const std::string image = archive_test::read_file(COMMIT_STUB);
+    const std::vector<installer_entry> entries = {installer_entry::make_value("msilog", "ON"),
+                                                  installer_entry::make_file("installer32", "setup.exe", "payload")};
+    const std::string bytes = archive::build_installer(image, "stub.exe", entries);
+    archive::memory_input input(bytes);
+    const std::optional<archive::commitment_slot> slot = archive::find_commitment_slot(input);
+    ASSERT_TRUE(slot && slot->sealed);
+    const archive::pe::image headers = archive::pe::read_image(input);
+    EXPECT_EQ(archive::pe::read32(bytes, headers.checksum_offset),
+              archive::pe::checksum(bytes.substr(0, image.size()), headers.checksum_offset));
+    EXPECT_EQ(extract(bytes, {}, nullptr, &slot->digest).result.outcome, extraction_outcome::complete);
+
+    // From the stub entry's key on: the chunks that the walk reads.
+    for (std::size_t at = image.size() + 20 + 8 + 20; at < bytes.size(); ++at) {
+        std::string changed = bytes;
+        changed[at] = static_cast<char>(changed[at] ^ 0x20);
+        EXPECT_NE(extract(changed, {}, nullptr, &slot->digest).result.outcome, extraction_outcome::complete) << at;
+    }
+    const std::string other = archive::build_installer(
+        image, "stub.exe", {installer_entry::make_value("msilog", "OFF"), entries[1]});
+    const auto spliced = extract(bytes.substr(0, image.size()) + other.substr(image.size()), {}, nullptr, &slot->digest);
+    EXPECT_EQ(spliced.result.outcome, extraction_outcome::commitment_mismatch);
+    EXPECT_FALSE(spliced.complete);
+    EXPECT_TRUE(spliced.messages.empty());
+}
+
+TEST(Commitment, SlotsThatLookWrongAreRefused) {
+    const std::string image = archive_test::read_file(COMMIT_STUB);
+    const std::size_t slot = 0x400;  // where make-tiny-pe.py puts it
+    const struct {
+        const char* what;
+        std::size_t at;
+        char value;
+    } cases[] = {{"another magic", 0, 'X'},       {"version 2", 20, 2},         {"an unknown state", 24, 7},
+                 {"a digest in an empty slot", 28, 1}, {"a reserved byte", 60, 1}};
+    for (const auto& c : cases) {
+        std::string changed = image;
+        changed[slot + c.at] = c.value;
+        archive::memory_input input(changed);
+        EXPECT_THROW(archive::find_commitment_slot(input), archive::pe::format_error) << c.what;
+    }
 }

@@ -159,7 +159,9 @@ outcome run(std::string_view bytes) {
             }
             events.push_back(e);
         },
-        {}};
+        {},
+        {},
+        nullptr};
     o.result = archive::extract_entries("fuzz.exe", context);
 
     if (output.open) violated("file left open", output.last_path);
@@ -289,7 +291,7 @@ void run_with_files(std::string_view bytes, const outcome& in_memory) {
     bool complete = false;
     archive::extraction_context context{input,   output,   [](const std::string&, const std::string&) {},
                                         entries, complete, dir.prefix,
-                                        {},      {}};
+                                        {},      {},       {}, nullptr};
     auto result = archive::extract_entries("fuzz.exe", context);
     if (result.outcome != in_memory.result.outcome || complete != in_memory.complete)
         violated("real files", "outcome differs from the in-memory run");

@@ -1,5 +1,8 @@
 #include "harness.hpp"
 
+#include <fstream>
+#include <iterator>
+
 namespace archive_test {
 
 bool memory_output::create(const std::string& path) {
@@ -34,7 +37,8 @@ void memory_output::remove() {
     removed.push_back(open_);
 }
 
-run_result extract(const std::string& bytes, archive::entry_table entries, memory_output* output) {
+run_result extract(const std::string& bytes, archive::entry_table entries, memory_output* output,
+                   const archive::commitment_digest* commitment) {
     memory_output own;
     memory_output& out = output ? *output : own;
     archive::memory_input input(bytes);
@@ -48,11 +52,18 @@ run_result extract(const std::string& bytes, archive::entry_table entries, memor
         r.complete,
         work_dir,
         [&](const archive::entry_event& e) { r.events.push_back(e); },
-        [&](std::uint64_t done, std::uint64_t total) { r.progress.emplace_back(done, total); }};
+        [&](std::uint64_t done, std::uint64_t total) { r.progress.emplace_back(done, total); },
+        {},
+        commitment};
     r.result = archive::extract_entries("C:\\setup.exe", context);
     r.files = out.files;
     r.removed = out.removed;
     return r;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace archive_test

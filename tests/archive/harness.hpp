@@ -56,8 +56,12 @@ struct run_result {
 inline const std::string work_dir = "C:\\work\\";
 
 // Extracts `bytes` into memory_output under work_dir. `entries` and
-// `complete` are the state before the run (complete starts false).
+// `complete` are the state before the run (complete starts false); the
+// archive must match `commitment` when one is given.
 run_result extract(const std::string& bytes, archive::entry_table entries = {},
-                   memory_output* output = nullptr);
+                   memory_output* output = nullptr, const archive::commitment_digest* commitment = nullptr);
+
+// The whole content of a file; empty when it cannot be read.
+std::string read_file(const std::string& path);
 
 }  // namespace archive_test

@@ -1,4 +1,5 @@
 #include "archive/md5.hpp"
+#include "archive/sha256.hpp"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -70,5 +71,29 @@ TEST(Md5, MatchesOpenSslOverBoundaryAndRandomLengths) {
             done += n;
         }
         EXPECT_EQ(pieces.digest(), expected) << "length " << length << " in pieces";
+    }
+}
+
+// The commitment's digest against OpenSSL's, whole and in uneven pieces, at
+// the lengths around its padding boundaries; final once asked for.
+TEST(Sha256, MatchesOpenSslOverBoundaryAndRandomLengths) {
+    std::mt19937 rng(180);
+    std::vector<std::size_t> lengths = {0, 1, 3, 20, 55, 56, 57, 63, 64, 65, 119, 120, 127, 128, 129, 20 * 1000};
+    for (int i = 0; i < 100; ++i) lengths.push_back(rng() % 3000);
+    for (std::size_t length : lengths) {
+        std::string data(length, '\0');
+        for (char& c : data) c = static_cast<char>(rng());
+        archive::sha256::digest_type expected{};
+        unsigned int size = 0;
+        ASSERT_EQ(EVP_Digest(data.data(), data.size(), expected.data(), &size, EVP_sha256(), nullptr), 1);
+        archive::sha256 pieces;
+        for (std::size_t done = 0; done < length;) {
+            std::size_t n = std::min<std::size_t>(length - done, 1 + rng() % 70);
+            pieces.update(data.data() + done, n);
+            done += n;
+        }
+        EXPECT_EQ(pieces.digest(), expected) << "length " << length;
+        pieces.update("more");
+        EXPECT_EQ(pieces.digest(), expected) << "length " << length << ": not final";
     }
 }

@@ -6,6 +6,8 @@
 #include <functional>
 #include <iterator>
 
+#include "archive/chunk.hpp"
+#include "archive/installer_builder.hpp"
 #include "archive/pe_image.hpp"
 
 #if defined(_WIN32)
@@ -126,6 +128,83 @@ TEST(PeImage, ChecksumLeavesItsOwnFieldOut) {
     EXPECT_EQ(archive::pe::checksum(changed, field), 0x5200u);
     changed.push_back('\x01');  // odd length: the last byte counts as a word
     EXPECT_EQ(archive::pe::checksum(changed, field), 0x5200u + 1 + 1);
+}
+
+// Where the archive of a signed installer ends: exactly where its certificate
+// table begins, or up to 7 zero bytes before; nothing in or behind the table
+// counts, and a table that lies leaves no archive at all.
+TEST(ArchiveBound, TheArchiveEndsWhereTheCertificateTableBegins) {
+    std::string image = minimal_image(false);
+    const std::uint32_t directory = 0x98 + 96 + 8 * archive::pe::security_directory;
+    write32(image, directory, 0);
+    const std::string genuine = archive::build_installer(image, "stub.exe", {});
+    const std::string planted =
+        archive::build_installer(image, "other.exe", {archive::installer_entry::make_value("k", "v")});
+    const std::string table(64, 'c');
+    const std::uint64_t end = genuine.size(), none = 0;
+    auto signed_with = [&](const std::string& padding, const std::string& contents, const std::string& behind,
+                           std::uint64_t address = 0, std::uint32_t size = 0) {
+        std::string bytes = genuine + padding + contents + behind;
+        write32(bytes, directory, static_cast<std::uint32_t>(address ? address : end + padding.size()));
+        write32(bytes, directory + 4, size ? size : static_cast<std::uint32_t>(contents.size()));
+        return bytes;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::uint64_t end;
+    } cases[] = {
+        {"no table: the end of the file", genuine + planted, end + planted.size()},
+        {"a table right behind", signed_with("", table, ""), end},
+        {"7 bytes of padding", signed_with(std::string(7, '\0'), table, ""), end},
+        {"an archive in the table", signed_with("", table + planted, ""), end},
+        {"an archive behind the table", signed_with("", table, planted), end},
+        {"8 bytes of padding", signed_with(std::string(8, '\0'), table, ""), none},
+        {"padding that is not zero", signed_with(std::string("\0x\0", 3), table, ""), none},
+        {"a table beyond the end of the file", signed_with("", table, "", end, 65), none},
+        {"a table over the sections", signed_with("", table, "", 0x500), none},
+        {"a size without an address", signed_with("", table, "").replace(directory, 4, 4, '\0'), none},
+        {"an address without a size", signed_with("", table, "").replace(directory + 4, 4, 4, '\0'), none},
+    };
+    for (const auto& c : cases) {
+        archive::memory_input input(c.bytes);
+        archive::chunk_reader reader(input);
+        EXPECT_EQ(reader.find_archive_end() ? reader.position() : none, c.end) << c.what;
+    }
+}
+
+// What a certificate table may hold beside its signatures: nothing but up to
+// 7 zero bytes after each and the zero bytes up to the next 8-byte boundary.
+TEST(ArchiveBound, BytesHiddenInOrBehindTheCertificateTableAreFound) {
+    // A WIN_CERTIFICATE: length, revision, type, a DER SEQUENCE, then `extra`.
+    auto entry = [](std::size_t content, std::size_t extra, char fill = '\0') {
+        std::string bytes(8, '\0');
+        write32(bytes, 0, static_cast<std::uint32_t>(12 + content + extra));
+        bytes += std::string("\x30\x82", 2) + char(content >> 8) + char(content & 0xff) + std::string(content, 's');
+        bytes += std::string(extra, fill);
+        return bytes + std::string((8 - bytes.size() % 8) % 8, '\0');
+    };
+    const struct {
+        const char* what;
+        std::string table, behind;
+        bool clean;
+    } cases[] = {
+        {"two signatures", entry(300, 0) + entry(101, 3), "", true},
+        {"7 zero bytes after one", entry(301, 7), "", true},
+        {"8 zero bytes after one", entry(300, 8), "", false},
+        {"an archive after one", entry(300, 60, 'a'), "", false},
+        {"a partial entry", entry(300, 0) + std::string(4, '\0'), "", false},
+        {"bytes behind the table", entry(300, 0), "x", false},
+    };
+    for (const auto& c : cases) {
+        const std::string bytes = std::string(64, '\0') + c.table + c.behind;
+        archive::memory_input input(bytes);
+        archive::pe::archive_bound bound;
+        bound.kind = archive::pe::archive_bound::type::certificate_table;
+        bound.table_offset = 64;
+        bound.table_size = c.table.size();
+        EXPECT_EQ(archive::pe::certificate_table_problem(input, bound).empty(), c.clean) << c.what;
+    }
 }
 
 #if defined(_WIN32)

@@ -13,6 +13,7 @@
 #include "corvid/error_text.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/message_box.hpp"
+#include "corvid/unicode/convert.hpp"
 #include "tests/support/scratch_dir.hpp"
 
 using archive::installer_entry;
@@ -56,10 +57,10 @@ std::vector<box> answer_boxes(const std::function<void()>& action) {
         find_state state{::GetCurrentProcessId(), nullptr};
         ::EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&state));
         if (state.found) {
-            char caption[256] = {}, text[2048] = {};
-            ::GetWindowTextA(state.found, caption, sizeof caption);
-            ::GetDlgItemTextA(state.found, 0xFFFF, text, sizeof text);
-            boxes.push_back({caption, text});
+            wchar_t caption[256] = {}, text[2048] = {};
+            ::GetWindowTextW(state.found, caption, 256);
+            ::GetDlgItemTextW(state.found, 0xFFFF, text, 2048);
+            boxes.push_back({corvid::unicode::to_utf8(caption), corvid::unicode::to_utf8(text)});
             ::PostMessageA(state.found, WM_COMMAND, IDOK, 0);
             while (::IsWindow(state.found) && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
         }
@@ -101,6 +102,11 @@ TEST_F(Win32ExtractBoxes, EachFailureShowsItsBox) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Failed to open archive!");
     EXPECT_EQ(boxes[0].text, "File: " + dir.path() + "missing.exe\rError: " + corvid::error_text(ERROR_FILE_NOT_FOUND));
+    // A path outside the ANSI code page is shown as it is.
+    const std::string named = dir.path() + "\xC5\x81\xC3\xB3" "d\xC5\xBA \xEF\xBD\x85.exe";
+    boxes = answer_boxes([&] { archive::extract_archive(named); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "File: " + named + "\rError: " + corvid::error_text(ERROR_FILE_NOT_FOUND));
 
     ASSERT_TRUE(test_support::write_file(installer, std::string(1000, 'x')));
     boxes = answer_boxes([&] { archive::extract_archive(installer); });

@@ -304,3 +304,20 @@ TEST(ProcessWideForms, ComposeOverTheProcessState) {
     archive::working_directory.clear();
     bootstrap::passthrough_properties.clear();
 }
+
+// The own command line after the program's name, as the runtime hands it to
+// WinMain: quotes open and close within the name, then blanks and control
+// characters go.
+TEST(OwnCommandLine, ArgumentsFollowTheProgramsName) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"setup.exe /s", L"/s"},
+        {L"\"C:\\My Downloads\\setup.exe\" /V\"A=1\"", L"/V\"A=1\""},
+        {L"C:\\\"My Downloads\"\\setup.exe\t \x01/s ", L"/s "},
+        {L"\"C:\\unterminated /s", L""},
+        {L"setup.exe", L""},
+        {L"", L""},
+        {L"\"\xFF02\" \xFF02/s", L"\xFF02/s"},
+    };
+    for (const auto& [command_line, arguments] : cases)
+        EXPECT_EQ(bootstrap::arguments_after_program_name(command_line), arguments);
+}

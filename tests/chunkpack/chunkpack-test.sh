@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# chunkpack-test.sh CHUNKPACK TINY_PE TINY_PE_WITH_RESOURCES ICON
+# chunkpack-test.sh CHUNKPACK TINY_PE TINY_PE_WITH_SLOT TINY_PE_WITH_RESOURCES ICON
 # The packer's command line end to end: build, list, verify, extract, the
-# refusals of build, damaged installers, branding, and signing after packing.
+# refusals of build, damaged installers, the commitment, branding, and
+# signing after packing.
 set -uo pipefail
-cp=$1 stub=$2 resources_stub=$3 icon=$4
+cp=$1 plain_stub=$2 stub=$3 resources_stub=$4 icon=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -26,11 +27,16 @@ expect_rc 0 "build" "$cp" build --stub bootstrap.exe --out inst.exe --value msil
 [ -f inst.exe ] || fail "build wrote no installer"
 [ -s err.txt ] && fail "a sound build warned: $(cat err.txt)"
 ls inst.exe.* >/dev/null 2>&1 && fail "build left a temporary file behind"
-cmp -s -n 1024 bootstrap.exe inst.exe || fail "the installer does not begin with the stub's bytes"
+# The installer begins with the stub's image, only its checksum (at 152) and
+# its commitment slot (68 bytes at 1024) filled in.
+differing=$(cmp -l bootstrap.exe <(head -c "$(stat -c %s bootstrap.exe)" inst.exe) |
+  awk '{ o = $1 - 1; if (!((o >= 152 && o < 156) || (o >= 1024 && o < 1092))) print o }')
+[ -z "$differing" ] || fail "the installer's image differs from the stub elsewhere: $differing"
+cmp -s bootstrap.exe <(head -c "$(stat -c %s bootstrap.exe)" inst.exe) && fail "the commitment slot was not filled"
 
 expect_rc 0 "list" "$cp" list inst.exe
 order=$(awk '{print $1, $2}' out.txt | tr '\n' '|')
-[ "$order" = 'tail digest|value "msilog"|file "installer32"|value "parameters"|file "readme"|value "executable32"|value ""|stub "stub"|archive complete:|' ] ||
+[ "$order" = 'tail digest|value "msilog"|file "installer32"|value "parameters"|file "readme"|value "executable32"|value ""|stub "stub"|certificate table:|commitment: sealed;|archive complete:|' ] ||
   fail "list order: $order"
 grep -q 'setup_payload.exe (29 bytes)' out.txt || fail "list does not show the file name and size: $(cat out.txt)"
 
@@ -124,6 +130,24 @@ expect_rc 0 "stub with marker text" "$cp" build --stub marker_stub.exe --out mar
   --value executable32=setup_payload.exe --file installer32=setup_payload.exe
 expect_rc 0 "verify stub with marker text" "$cp" verify marker_inst.exe
 
+# The commitment: a stub without a slot is packed with a warning and listed
+# as unbound; an image sealed for another archive fails, although every
+# chunk matches its digest.
+expect_rc 0 "build without a slot" "$cp" build --stub "$plain_stub" --out unbound.exe \
+  --value executable32=setup_payload.exe --file installer32=setup_payload.exe
+grep -q 'warning: .*no commitment slot' err.txt || fail "no warning for a stub without a slot: $(cat err.txt)"
+expect_rc 0 "list unbound" "$cp" list unbound.exe
+grep -q '^commitment: none; the stub has no slot' out.txt || fail "list of unbound: $(cat out.txt)"
+"$cp" build --stub bootstrap.exe --out other.exe --value msilog=OFF --file installer32=setup_payload.exe \
+  --value executable32=setup_payload.exe 2>/dev/null
+image_size=$(stat -c %s bootstrap.exe)
+{ head -c "$image_size" inst.exe; tail -c +$((image_size + 1)) other.exe; } > spliced.exe
+expect_rc 0 "verify the other installer" "$cp" verify other.exe
+expect_rc 1 "verify spliced" "$cp" verify spliced.exe
+grep -q 'do not match the commitment' err.txt || fail "verify spliced: $(cat err.txt)"
+expect_rc 1 "list spliced" "$cp" list spliced.exe
+grep -q '^commitment: sealed; does NOT match' out.txt || fail "list spliced: $(cat out.txt)"
+
 # Damage: a changed payload byte fails verify and extract, names an offset,
 # and leaves no partial file.
 offset=$(grep -obaF 'MZ pretend payload' inst.exe | head -1 | cut -d: -f1)
@@ -193,6 +217,15 @@ else
   expect_rc 0 "verify branded signed" "$cp" verify branded_signed.exe
   osslsigncode sign -certs cert.pem -key key.pem -in branding.exe -out signed_stub.exe >/dev/null 2>&1
   refused "a signed stub" 'the image is signed' --stub signed_stub.exe "${base[@]}" --product-name Tarnwick
+  expect_rc 0 "list signed" "$cp" list signed.exe
+  grep -q '^certificate table: at offset' out.txt || fail "list signed: $(cat out.txt)"
+
+  # Anything behind the certificate table fails verify, and is never read.
+  cat signed.exe other.exe > behind_table.exe
+  expect_rc 1 "verify behind_table" "$cp" verify behind_table.exe
+  grep -q 'bytes hidden in or behind the certificate table' err.txt || fail "verify behind_table: $(cat err.txt)"
+  expect_rc 0 "extract behind_table" "$cp" extract behind_table.exe behind_out
+  grep -q 'value "msilog" = "ON"' out.txt || fail "extract behind_table read another archive: $(cat out.txt)"
 fi
 
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi

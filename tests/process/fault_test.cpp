@@ -111,13 +111,6 @@ int run_with_file_size_limit(installer_fixture& f, const std::string& installer,
     return -1;
 }
 
-std::wstring long_form(const std::wstring& path) {
-    std::wstring buffer(32768, L'\0');
-    DWORD n = ::GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-    buffer.resize(n < buffer.size() ? n : 0);
-    return buffer;
-}
-
 }  // namespace
 
 TEST(Fault, PayloadFileLockedByAnotherProcessEndsWithOne) {
@@ -191,10 +184,6 @@ TEST(Paths, TemporaryDirectoryTheCodePageCannotName) {
                               L"\x041F\x043E\x043B\x044C\x0437\x043E\x0432\x0430\x0442\x0435\x043B\x044C\\";
     ASSERT_TRUE(::CreateDirectoryW(temp.c_str(), nullptr));
     const std::wstring temp_no_slash = temp.substr(0, temp.size() - 1);
-    wchar_t short_form[MAX_PATH];
-    DWORD short_length = ::GetShortPathNameW(temp.c_str(), short_form, MAX_PATH);
-    std::cout << "short form of the temporary directory: "
-              << (short_length ? to_narrow(std::wstring(short_form, short_length), 0, false) : "(none)") << "\n";
 
     auto result = process_test::run_process_w(L"\"" + to_wide(installer, 0) + L"\" /s",
                                               {{L"TEMP", temp_no_slash},
@@ -205,9 +194,8 @@ TEST(Paths, TemporaryDirectoryTheCodePageCannotName) {
     EXPECT_EQ(result.exit_code, probe_exit);
     auto report = f.report();
     ASSERT_FALSE(report.empty()) << "the payload did not run";
-    // Started from the temporary directory, named in a form the code page has.
-    EXPECT_EQ(report["cwd"].find('?'), std::string::npos) << report["cwd"];
-    EXPECT_EQ(long_form(to_wide(report["cwd"], 0)), temp_no_slash);
+    // Started from the temporary directory, named exactly.
+    EXPECT_EQ(report["wcwd"], corvid::unicode::to_utf8(temp_no_slash));
     // The run's log lies in that directory, and nothing else stayed there.
     std::vector<std::wstring> left = names_in(temp);
     EXPECT_NE(std::find(left.begin(), left.end(), L"Keelson.log.txt"), left.end());
@@ -233,6 +221,39 @@ TEST(Paths, InstallerInAFolderWithBlanksAndAccentedLetters) {
     expect_only_logs(f.temp_entries());
     ::DeleteFileA(copy.c_str());
     ::RemoveDirectoryA(folder.c_str());
+}
+
+// The installer's own path as the system gives it in UTF-16: in a folder and
+// under a file name outside the ANSI code page, and in a full-width
+// look-alike folder, each beside the installer that its best-fit narrow
+// name would open, every installer runs its own archive.
+TEST(Paths, InstallersNamedOutsideTheCodePageRunThemselves) {
+    ASSERT_EQ(::GetACP(), 1252u) << "the test needs a Western ANSI code page";
+    installer_fixture f("wide_paths");
+    const std::string genuine = f.pack({{"parameters", "GENUINE=1"}});
+    const std::string other = f.pack({{"parameters", "PLANTED=1"}}, "other.exe");
+    const std::wstring work = to_wide(f.work(), 0);
+    const struct {
+        std::wstring path, best_fit;
+    } cases[] = {
+        {L"\u0141ukasz\\setup.exe", L"Lukasz\\setup.exe"},
+        {L"instalacja-\u0141\u00F3d\u017A.exe", L"instalacja-L\u00F3dz.exe"},
+        {L"\uFF45\uFF56\uFF49\uFF4C\\setup.exe", L"evil\\setup.exe"},
+    };
+    for (const auto& c : cases) {
+        for (const auto& [path, from] : {std::pair(c.path, genuine), std::pair(c.best_fit, other)}) {
+            const std::wstring full = work + path;
+            ::CreateDirectoryW(full.substr(0, full.rfind(L'\\')).c_str(), nullptr);
+            ASSERT_TRUE(::CopyFileW(to_wide(from, 0).c_str(), full.c_str(), FALSE));
+        }
+        ::DeleteFileA(f.report_path().c_str());
+        auto result = f.run_w(work + c.path, L"/s", probe_exit);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exit_code, probe_exit) << to_narrow(c.path, 0, false);
+        const std::string command_line = f.report()["commandline"];
+        EXPECT_NE(command_line.find("GENUINE=1"), std::string::npos) << command_line;
+    }
+    expect_only_logs(f.temp_entries());
 }
 
 // Wine cannot start a program from a path beyond 260 characters at all

@@ -1,9 +1,11 @@
 #include "tests/process/harness.hpp"
 
+#include <cstdlib>
 #include <cwctype>
 #include <stdexcept>
 
 #include "corvid/handle.hpp"
+#include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
 #include "tests/support/quote_argument.hpp"
 #include "tests/support/start_process.hpp"
@@ -175,6 +177,31 @@ started installer_fixture::run(const std::string& installer, const std::string& 
     std::string cmd = quote(installer);
     if (!arguments.empty()) cmd += " " + arguments;
     return run_process(cmd, env, 60000, directory);
+}
+
+started installer_fixture::run_w(const std::wstring& installer, const std::wstring& arguments,
+                                 std::uint32_t probe_exit) {
+    auto wide = [](const std::string& text) { return corvid::unicode::to_wide(text, CP_ACP); };
+    const std::wstring temp = wide(temp_.path().substr(0, temp_.path().size() - 1));
+    return run_process_w(L"\"" + installer + L"\" " + arguments,
+                         {{L"TEMP", temp},
+                          {L"TMP", temp},
+                          {L"PROBE_REPORT", wide(report_path())},
+                          {L"PROBE_EXIT", std::to_wstring(probe_exit)}});
+}
+
+int run_shell(const std::string& command, const std::string& folder) {
+    const std::string status = folder + "shell-status.txt";
+    ::DeleteFileA(status.c_str());
+    if (!test_support::start_unix_program(
+            "Z:\\bin\\bash", "bash -c \"" + command + "; echo $? > '" + test_support::unix_path(folder) + "/shell-status.txt'\""))
+        return -1;
+    for (int waited = 0; waited < 60000; waited += 50) {
+        const std::string text = read_all(status);
+        if (!text.empty() && text.back() == '\n') return std::atoi(text.c_str());
+        ::Sleep(50);
+    }
+    return -1;
 }
 
 std::map<std::string, std::string> installer_fixture::report() const {

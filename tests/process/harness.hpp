@@ -57,6 +57,9 @@ public:
     started run(const std::string& installer, const std::string& arguments,
                 std::uint32_t probe_exit = 0, std::map<std::string, std::string> env = {},
                 const std::string& directory = std::string());
+    // The same with wide text (CreateProcessW), for names and arguments
+    // that the ANSI code page cannot hold.
+    started run_w(const std::wstring& installer, const std::wstring& arguments, std::uint32_t probe_exit = 0);
 
     const std::string& temp() const { return temp_.path(); }   // with trailing backslash
     const std::string& work() const { return work_.path(); }   // where installers are packed
@@ -70,6 +73,11 @@ private:
     test_support::scratch_dir temp_;
     test_support::scratch_dir work_;
 };
+
+// Runs `command` with the Unix shell (started apart from Wine's processes)
+// and waits up to a minute for it; its exit status, or -1. `folder` is a
+// scratch folder for its status file.
+int run_shell(const std::string& command, const std::string& folder);
 
 // Byte-level edits of packed installers.
 std::string read_all(const std::string& path);

@@ -98,8 +98,8 @@ protected:
 
     void SetUp() override {
         ASSERT_FALSE(intact_.empty());
-        ASSERT_EQ(intact_.compare(0, stub_size_, process_test::read_all(process_test::bin_dir() + "bootstrapper.exe")),
-                  0);
+        // The image chunk is the stub's image, sealed: as long as the stub.
+        ASSERT_EQ(archive::pe::read32(intact_, stub_size_), stub_size_);
         if (intact_report_.empty()) {
             run_bytes(intact_);
             intact_report_ = normalised(fixture_->report());
@@ -330,4 +330,47 @@ TEST_F(HostileArchive, FileAndChunkSizesAtTheirLimits) {
     EXPECT_EQ(run_sparse(head, hole, tail), 1u) << "chunk of 2 GiB";
     EXPECT_TRUE(fixture_->report().empty()) << "chunk of 2 GiB: the payload started";
     expect_nothing_left("chunk of 2 GiB");
+}
+
+// Signed as the README shows, then a second archive planted inside the
+// certificate table (its entry and the directory grown to match, which the
+// signature does not cover: it still verifies) or behind it; and the signed
+// image put in front of another archive. The run reads the archive in front
+// of the table and checks it against the image's commitment: the genuine
+// payload runs or the run ends with 1, the planted one never starts.
+TEST_F(HostileArchive, ArchivesPlantedBesideTheSignedImageNeverRun) {
+    test_support::scratch_dir dir("signing");
+    const std::string planted_path = fixture_->pack({{"parameters", "/V\"PLANTED=1 \""}}, "planted.exe");
+    const std::string planted = process_test::read_all(planted_path);
+    ::DeleteFileA(planted_path.c_str());
+    process_test::write_all(dir.path() + "setup.exe", intact_);
+    const std::string sign = "cd '" + test_support::unix_path(dir.path()) +
+                             "' && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=test -keyout k.pem "
+                             "-out c.pem && osslsigncode sign -certs c.pem -key k.pem -h sha256 -in setup.exe -out "
+                             "signed.exe";
+    ASSERT_EQ(process_test::run_shell(sign + " >/dev/null 2>&1", dir.path()), 0) << "osslsigncode cannot sign";
+    const std::string signed_bytes = process_test::read_all(dir.path() + "signed.exe");
+    archive::memory_input input(signed_bytes);
+    const std::uint32_t directory = archive::pe::read_image(input).directory_offset(archive::pe::security_directory);
+    const std::uint32_t table = archive::pe::read32(signed_bytes, directory);
+
+    std::string in_table = signed_bytes + planted + std::string((8 - planted.size() % 8) % 8, '\0');
+    const std::uint32_t grown = static_cast<std::uint32_t>(in_table.size() - signed_bytes.size());
+    archive::pe::write32(in_table, table, archive::pe::read32(in_table, table) + grown);
+    archive::pe::write32(in_table, directory + 4, archive::pe::read32(in_table, directory + 4) + grown);
+    process_test::write_all(dir.path() + "in_table.exe", in_table);
+    ASSERT_EQ(process_test::run_shell("cd '" + test_support::unix_path(dir.path()) +
+                                          "' && osslsigncode verify -CAfile c.pem -in in_table.exe >/dev/null 2>&1",
+                                      dir.path()),
+              0)
+        << "the grown certificate table no longer verifies: the test shows nothing";
+
+    for (const auto& [bytes, what] : {std::pair(signed_bytes, "signed"),
+                                      std::pair(in_table, "an archive in the certificate table"),
+                                      std::pair(signed_bytes + planted, "an archive behind the certificate table")}) {
+        expect_orderly(bytes, what);
+        EXPECT_FALSE(fixture_->report().empty()) << what << ": the genuine payload did not run";
+    }
+    EXPECT_EQ(run_bytes(intact_.substr(0, stub_size_) + planted.substr(stub_size_)), 1u) << "another archive";
+    EXPECT_TRUE(fixture_->report().empty()) << "the image started an archive it was not sealed for";
 }

@@ -58,13 +58,15 @@ TEST(Planting, LibrariesBesideTheInstallerAreNeverLoaded) {
     const std::string folder = f.work();
     const std::string installer = f.pack({{"parameters", "P=1"}}, "setup.exe");
     const std::string control = f.pack({{"parameters", "P=1"}}, "control.exe", "bootstrapper_unguarded.exe");
+    const std::string restricted_control =
+        f.pack({{"parameters", "P=1"}}, "restricted.exe", "bootstrapper_restricted.exe");
     const std::string plain = folder + "plain.exe";
     ASSERT_TRUE(::CopyFileA((process_test::bin_dir() + "plain_loader.exe").c_str(), plain.c_str(), FALSE));
     for (const char* library : planted)
         ASSERT_TRUE(::CopyFileA((process_test::bin_dir() + "..\\planted-process\\" + library).c_str(),
                                 (folder + library).c_str(), FALSE))
             << library;
-    native_first overrides({"plain.exe", "setup.exe", "control.exe"});
+    native_first overrides({"plain.exe", "setup.exe", "control.exe", "restricted.exe"});
     const std::string marker = f.temp() + "planted-loads.txt";
     const std::map<std::string, std::string> env = {{"PLANTED_MARKER", marker}};
 
@@ -85,9 +87,16 @@ TEST(Planting, LibrariesBesideTheInstallerAreNeverLoaded) {
     EXPECT_FALSE(f.report().empty()) << "the payload did not run";
     EXPECT_EQ(process_test::read_all(marker), "") << "planted library loaded by the installer";
 
-    // The same run without the restricted search loads the library that the
-    // shell's launch asks for.
-    // The planted library lacks what the shell then asks of it, so that run
+    // A load by name, as a shell makes while it launches, after the run's
+    // restriction takes the system's library...
+    ::DeleteFileA(marker.c_str());
+    auto restricted = f.run(restricted_control, "/s", 9, env, folder);
+    ASSERT_TRUE(restricted.finished);
+    EXPECT_EQ(restricted.exit_code, 9u);
+    EXPECT_EQ(process_test::read_all(marker), "") << "planted library loaded despite the restricted search";
+
+    // ...and without the restriction the planted one.
+    // Should the planted library be asked for what it lacks, that run
     // crashes: no debugger is wanted for it (the error mode is inherited).
     ::DeleteFileA(marker.c_str());
     UINT mode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);

@@ -11,12 +11,14 @@
 //                   started the probe (the waiting bootstrapper), separated
 //                   by "|", or "unreadable"
 // Report lines: "commandline=", "cwd=", "path=", each followed by the exact
-// text, "image=", a 64-bit FNV-1a hash of the probe's own file in hex, by
+// text (ANSI, as the narrow functions give it), "wcommandline=", "wcwd=",
+// "wpath=", the same from the wide functions as UTF-8, "image=", a 64-bit FNV-1a hash of the probe's own file in hex, by
 // which a test tells the intact payload from damaged bytes, and "folder=",
 // the names in the probe's own folder, sorted and separated by "|".
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <set>
 #include <string>
 
@@ -70,6 +72,23 @@ std::string folder_names(const std::string& path) {
     return text;
 }
 
+std::string utf8(const wchar_t* text, int length) {
+    int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? size : 0, '\0');
+    if (size > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, length, bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+std::string wide_report() {
+    static wchar_t cwd[32768], path[32768];
+    const DWORD cwd_length = ::GetCurrentDirectoryW(32768, cwd);
+    const DWORD path_length = ::GetModuleFileNameW(nullptr, path, 32768);
+    const wchar_t* command_line = ::GetCommandLineW();
+    return "wcommandline=" + utf8(command_line, static_cast<int>(std::wcslen(command_line))) + "\n" +
+           "wcwd=" + utf8(cwd, static_cast<int>(cwd_length)) + "\n" + "wpath=" + utf8(path, static_cast<int>(path_length)) +
+           "\n";
+}
+
 std::string parent_modules() {
     const DWORD self = ::GetCurrentProcessId();
     DWORD parent = 0;
@@ -117,7 +136,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                            "cwd=" + std::string(cwd, cwd_length) + "\n" +
                            "path=" + std::string(path, path_length) + "\n" +
                            "image=" + image_hash(std::string(path, path_length).c_str()) + "\n" +
-                           "folder=" + folder_names(std::string(path, path_length)) + "\n";
+                           "folder=" + folder_names(std::string(path, path_length)) + "\n" + wide_report();
         if (!env("PROBE_PARENT_MODULES").empty()) text += "parent_modules=" + parent_modules() + "\n";
         append_file(report, text);
     }

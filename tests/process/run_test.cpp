@@ -10,7 +10,9 @@
 #include <regex>
 
 #include "corvid/handle.hpp"
+#include "corvid/log/policy.hpp"
 #include "corvid/temp.hpp"
+#include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
 
 #include "tests/process/harness.hpp"
@@ -86,6 +88,62 @@ TEST(Run, OwnPropertySwitchIsMergedIntoTheArchiveSwitch) {
     const std::string temp = no_slash(f.temp());
     EXPECT_EQ(parameters_of(f.report()["commandline"]),
               "/s  /V\"/l*v \\\"" + temp + "\\KAVRO_msi.log.txt\\\" X=1 A=1 B=1 \"");
+}
+
+// Text outside the ANSI code page reaches the payload exactly: no letter is
+// mapped to a look-alike, no full-width quote becomes a quote (and the text
+// after it a switch). Text that is no UTF-16 at all is refused.
+TEST(Run, CommandLineTextOutsideTheCodePageIsPassedOnExactly) {
+    installer_fixture f("wide_args");
+    const std::string installer = f.pack({{"parameters", "/V\"X=1 \""}});
+    const struct {
+        std::wstring arguments;
+        const char* parameters;  // UTF-8; null: refused
+    } cases[] = {
+        {L"/s /V\"INSTALLDIR=C:\\\u0141\u00F3d\u017A\\Tarnwick\"", "/s  /V\"INSTALLDIR=C:\\\xC5\x81\xC3\xB3" "d\xC5\xBA\\Tarnwick X=1 \""},
+        {L"/s /V\"A=\uFF02 /evil \uFF02\"", "/s  /V\"A=\xEF\xBC\x82 /evil \xEF\xBC\x82 X=1 \""},
+        {L"/s \u0417\u0430\u043F\u0443\u0441\u043A", "/s \xD0\x97\xD0\xB0\xD0\xBF\xD1\x83\xD1\x81\xD0\xBA /V\" X=1 \""},
+        {L"/s /V\"A=\xD800\"", nullptr},
+    };
+    for (const auto& c : cases) {
+        ::DeleteFileA(f.report_path().c_str());
+        auto result = f.run_w(corvid::unicode::to_wide(installer, CP_ACP), c.arguments, 7);
+        ASSERT_TRUE(result.finished);
+        auto report = f.report();
+        if (!c.parameters) {
+            EXPECT_EQ(result.exit_code, 1u);
+            EXPECT_TRUE(report.empty()) << "started with a changed command line";
+            continue;
+        }
+        EXPECT_EQ(result.exit_code, 7u);
+        EXPECT_EQ(parameters_of(report["wcommandline"]), c.parameters);
+    }
+}
+
+// Paused at its log by another process that holds the log's mutex, the run
+// has its file open already: it can be neither renamed nor written, and the
+// archive read is the one that was started.
+TEST(Run, InstallerReplacedUnderItsNameAfterTheStartIsNeverRead) {
+    installer_fixture f("replaced");
+    const std::string installer = f.pack({{"parameters", "GENUINE=1"}});
+    const std::string other = f.pack({{"parameters", "PLANTED=1"}}, "other.exe");
+    corvid::unique_handle log_lock(
+        ::CreateMutexA(nullptr, TRUE, ("Global\\" + corvid::log::file_lock_name(f.temp() + "Keelson")).c_str()));
+    ASSERT_TRUE(log_lock);
+    process_test::started result;
+    std::thread run([&] { result = f.run(installer, "/s", 7); });
+    for (int i = 0; i < 400 && ::GetFileAttributesA((f.temp() + "Keelson.log.txt").c_str()) == INVALID_FILE_ATTRIBUTES;
+         ++i)
+        ::Sleep(25);
+    const bool renamed = ::MoveFileA(installer.c_str(), (installer + ".old").c_str()) &&
+                         ::CopyFileA(other.c_str(), installer.c_str(), FALSE);
+    const bool overwritten = !renamed && ::CopyFileA(other.c_str(), installer.c_str(), FALSE);
+    ::ReleaseMutex(log_lock.get());
+    run.join();
+    EXPECT_FALSE(renamed || overwritten) << "the running installer's file could be replaced";
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 7u);
+    EXPECT_EQ(parameters_of(f.report()["commandline"]), "/s GENUINE=1/V\"\"") << "another archive was read";
 }
 
 TEST(Run, SourceReferenceReachesThePayloadAsTheWorkingDirectory) {

@@ -159,3 +159,16 @@ TEST(ResolveCodepage, ThisSystemsCodePages) {
     const std::wstring latin = L"Deutsch";
     EXPECT_EQ(to_wide(to_narrow(latin, 0, true), 0), latin);
 }
+
+// The run's own conversions never substitute: what UTF-8 or the ANSI code
+// page cannot carry exactly raises.
+TEST_F(Convert, Utf8AndAnsiToUtf8AreStrict) {
+    EXPECT_EQ(to_utf8(L"\u0141\u00F3d\u017A \uFF02 \U0001F600"), "\xC5\x81\xC3\xB3" "d\xC5\xBA \xEF\xBC\x82 \xF0\x9F\x98\x80");
+    EXPECT_EQ(from_utf8("\xC5\x81\xF0\x9F\x98\x80"), L"\u0141\U0001F600");
+    EXPECT_EQ(ansi_to_utf8("COM\xB9 \xE9"), "COM\xC2\xB9 \xC3\xA9");
+    for (const std::wstring& unpaired : {std::wstring(L"a\xD800"), std::wstring(L"\xDC00z")})
+        EXPECT_EQ(raised_type_path<unmappable_character>([&] { to_utf8(unpaired); }), "unicode.unmappable_character");
+    for (const char* invalid : {"\xC3", "\xED\xA0\x80", "\xC0\xAF", "a\xFF"})
+        EXPECT_EQ(raised_type_path<unmappable_character>([&] { from_utf8(invalid); }), "unicode.unmappable_character")
+            << invalid;
+}

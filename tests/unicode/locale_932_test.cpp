@@ -2,7 +2,11 @@
 // the double-byte 932. Run by run-with-locale.sh in a prefix of its own.
 #include <gtest/gtest.h>
 
+#include "archive/installer_builder.hpp"
+#include "archive/process_state.hpp"
+#include "archive/win32_extract.hpp"
 #include "corvid/log/file.hpp"
+#include "corvid/message_box.hpp"
 #include "corvid/log/log.hpp"
 #include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
@@ -70,4 +74,38 @@ TEST_F(Ansi932, LogTakesNarrowTextAsAnsiAndFallsBackToUtf8) {
     EXPECT_EQ(content.substr(second_start + 23, second_end - second_start - 23),
               "ok \xE2\x9C\x93 \xEF\xBF\xBD");
     EXPECT_EQ(second_end + 2, content.size());
+}
+
+// File names of the archive in code page 932: a trail byte 0x5C (in
+// U+8868 and U+30BD) is part of its character, not a backslash, so such names
+// extract under their own name; a lead byte without its trail byte names no
+// character and is refused, nothing written.
+TEST_F(Ansi932, ArchiveFileNamesAreReadAsTheirCharacters) {
+    test_support::scratch_dir scratch("names932");
+    const struct {
+        const char* name;
+        const wchar_t* written;  // null: refused
+    } cases[] = {{"\x95\x5C.exe", L"\u8868.exe"}, {"\x83\x5C\x83\x74\x83\x67.exe", L"\u30BD\u30D5\u30C8.exe"},
+                 {"a\x81", nullptr}};
+    corvid::set_silent_mode(true);
+    for (const auto& c : cases) {
+        const std::string work = scratch.path() + "w" + std::to_string(&c - cases) + "\\";
+        ASSERT_TRUE(::CreateDirectoryA(work.c_str(), nullptr));
+        archive::working_directory = corvid::unicode::to_utf8(to_wide(work, CP_ACP));
+        archive::process_entries().clear();
+        const std::string installer = scratch.path() + "setup.exe";
+        ASSERT_TRUE(test_support::write_file(
+            installer, archive::build_installer("MZ stub", "stub.exe", {archive::installer_entry::make_file("k", c.name, "data")})));
+        const archive::extraction_outcome outcome = archive::extract_archive(installer);
+        const std::vector<std::wstring> names = test_support::names_in(to_wide(work, CP_ACP));
+        if (c.written) {
+            EXPECT_EQ(outcome, archive::extraction_outcome::complete);
+            EXPECT_EQ(names, std::vector<std::wstring>{c.written});
+            EXPECT_EQ(*archive::process_entries().find("k"), to_utf8(c.written));
+        } else {
+            EXPECT_EQ(outcome, archive::extraction_outcome::extract_failed);
+            EXPECT_TRUE(names.empty());
+        }
+    }
+    corvid::set_silent_mode(false);
 }

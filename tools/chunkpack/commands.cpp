@@ -8,6 +8,7 @@
 #include <set>
 
 #include "archive/chunk.hpp"
+#include "archive/commitment.hpp"
 #include "archive/entry_table.hpp"
 #include "archive/extract.hpp"
 #include "archive/file_name.hpp"
@@ -229,11 +230,28 @@ public:
     std::string refused_name_text() override { return "not a bare file name"; }
 };
 
-std::string describe(const archive::extraction_result& r) {
+struct walk {
+    archive::extraction_result result;
+    bool complete = false;
+    std::vector<archive::entry_event> events;
+    // Where the archive has to end, and the commitment slot of the image.
+    archive::pe::archive_bound bound;
+    std::optional<archive::commitment_slot> slot;
+    std::string slot_problem;  // a slot that looks wrong
+    std::string table_problem;  // what the certificate table hides
+};
+
+std::string describe(const walk& w) {
+    const archive::extraction_result& r = w.result;
     switch (r.outcome) {
         case archive::extraction_outcome::complete:
             return "complete";
         case archive::extraction_outcome::no_archive_end:
+            if (w.bound.kind == archive::pe::archive_bound::type::unusable)
+                return std::string("no archive tail can be read: ") + w.bound.reason;
+            if (w.bound.kind == archive::pe::archive_bound::type::certificate_table)
+                return "no archive tail found where the certificate table begins (offset " +
+                       std::to_string(w.bound.table_offset) + ")";
             return "no archive tail found";
         case archive::extraction_outcome::read_failed:
             return "a chunk cannot be read (its length reaches before the start of the file or past its end) at offset " +
@@ -242,23 +260,28 @@ std::string describe(const archive::extraction_result& r) {
             return "digest mismatch in the chunk ending at offset " + std::to_string(r.offset);
         case archive::extraction_outcome::extract_failed:
             return "cannot extract " + r.path + ": " + r.error;
+        case archive::extraction_outcome::commitment_mismatch:
+            return "the chunks read do not match the commitment sealed in the installer's image";
     }
     return "unknown";
 }
 
-struct walk {
-    archive::extraction_result result;
-    bool complete = false;
-    std::vector<archive::entry_event> events;
-};
 
 // The bootstrapper's walk over the installer at `path`, writing files
-// through `output` into `directory` (ending with a separator).
+// through `output` into `directory` (ending with a separator). A sealed
+// commitment must match, as at every run.
 walk run_walk(const std::string& path, archive::output_sink& output, const std::string& directory, const streams& io,
               const std::function<void(const archive::entry_event&)>& each = {}) {
     archive::stdio_input input;
     open_input(input, path);
     walk w;
+    w.bound = archive::pe::find_archive_bound(input);
+    w.table_problem = archive::pe::certificate_table_problem(input, w.bound);
+    try {
+        w.slot = archive::find_commitment_slot(input);
+    } catch (const archive::pe::format_error& e) {
+        w.slot_problem = e.message();
+    }
     archive::entry_table entries;
     std::unique_ptr<progress_line> progress;
     archive::extraction_context context{
@@ -276,9 +299,42 @@ walk run_walk(const std::string& path, archive::output_sink& output, const std::
             if (!progress) progress = std::make_unique<progress_line>(io, "reading", total);
             progress->update(done);
             if (done == total) progress.reset();
-        }};
+        },
+        {},
+        w.slot && w.slot->sealed ? &w.slot->digest : nullptr};
     w.result = archive::extract_entries(path, context);
     return w;
+}
+
+// What stands between the walk and a sound installer, beside its outcome:
+// a slot that looks wrong, bytes hidden in or behind the certificate table.
+std::string installer_problem(const walk& w) {
+    if (!w.slot_problem.empty()) return "the commitment slot looks wrong: " + w.slot_problem;
+    if (!w.table_problem.empty()) return "bytes hidden in or behind the certificate table: " + w.table_problem;
+    return std::string();
+}
+
+std::string describe_bound(const walk& w) {
+    switch (w.bound.kind) {
+        case archive::pe::archive_bound::type::file_end:
+            return "none; the archive ends at the end of the file";
+        case archive::pe::archive_bound::type::certificate_table:
+            return "at offset " + std::to_string(w.bound.table_offset) + ", " + std::to_string(w.bound.table_size) +
+                   " bytes; the archive ends where it begins";
+        case archive::pe::archive_bound::type::unusable:
+            return std::string("unusable: ") + w.bound.reason;
+    }
+    return "unknown";
+}
+
+std::string describe_commitment(const walk& w) {
+    if (!w.slot_problem.empty()) return "the slot looks wrong: " + w.slot_problem;
+    if (!w.slot) return "none; the stub has no slot, so the image is not bound to its archive";
+    if (!w.slot->sealed) return "none; the stub's slot is empty, so the image is not bound to its archive";
+    if (w.result.outcome == archive::extraction_outcome::commitment_mismatch)
+        return "sealed; does NOT match the archive";
+    if (w.result.outcome == archive::extraction_outcome::complete) return "sealed; matches the archive";
+    return "sealed; not checked (the walk stopped first)";
 }
 
 }  // namespace
@@ -314,23 +370,31 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
         if (stub_size > archive::max_chunk_length)
             refuse(stub_path + " is " + std::to_string(stub_size) + " bytes; the stub must stay below 2 GiB");
 
-        // Branding turns the stub's bytes into the branded stub's; the
-        // archive is appended to those.
-        std::string branded;
-        std::unique_ptr<archive::memory_input> branded_input;
-        archive::seekable_input* image = &stub;
+        // The stub's image as it goes into the installer: branded first
+        // (that rewrites its resources), then its commitment slot is filled
+        // once the archive behind it has been written.
+        std::string image = read_whole(stub, stub_size, stub_path);
         if (!brand.options.empty() || !brand.icon_path.empty()) {
             try {
-                branded = brand_stub(read_whole(stub, stub_size, stub_path), brand, out_path);
+                image = brand_stub(image, brand, out_path);
             } catch (const archive::identity_error& e) {
                 refuse(std::string("cannot brand the stub: ") + e.message());
             } catch (const archive::pe::format_error& e) {
                 refuse("cannot brand " + stub_path + ": " + e.message());
             }
-            branded_input = std::make_unique<archive::memory_input>(branded);
-            image = branded_input.get();
-            stub_size = branded.size();
+            stub_size = image.size();
         }
+        archive::memory_input image_input(image);
+        std::optional<archive::commitment_slot> slot;
+        try {
+            slot = archive::find_commitment_slot(image_input);
+        } catch (const archive::pe::format_error& e) {
+            refuse(stub_path + " has a commitment slot that looks wrong: " + e.message());
+        }
+        if (!slot)
+            std::fprintf(io.err, "chunkpack: warning: %s has no commitment slot; the installer's image will not be "
+                                 "bound to its archive\n",
+                         stub_path.c_str());
 
         std::vector<std::unique_ptr<archive::stdio_input>> sources;
         std::vector<archive::installer_entry> packed;
@@ -371,14 +435,27 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
             refuse("the installer would be " + std::to_string(total) + " bytes; it must stay below 4 GiB");
         check_entries(entries, io, force);
 
-        out = std::fopen(temp_path.c_str(), "wb");
+        out = std::fopen(temp_path.c_str(), "w+b");
         if (!out) refuse("cannot create " + temp_path + ": " + std::strerror(errno));
         progress_line progress(io, "writing", total);
         archive::chunk_writer writer([&](const char* data, std::size_t count) {
             return std::fwrite(data, 1, count, out) == count;
         });
         writer.set_progress([&](std::uint64_t written) { progress.update(written); });
-        archive::write_installer(writer, *image, fs::path(stub_path).filename().string(), packed);
+        const archive::commitment_digest commitment =
+            archive::write_installer(writer, image_input, fs::path(stub_path).filename().string(), packed);
+        if (slot) {
+            // The image sealed, written over its first version, and the image
+            // chunk's stored digest rewritten to match (the image chunk's
+            // length field stays).
+            archive::seal_image(image, slot->offset, commitment);
+            const archive::md5::digest_type digest = archive::md5(image).digest();
+            const bool patched = std::fseek(out, 0, SEEK_SET) == 0 &&
+                                 std::fwrite(image.data(), 1, image.size(), out) == image.size() &&
+                                 std::fseek(out, static_cast<long>(image.size() + 4), SEEK_SET) == 0 &&
+                                 std::fwrite(digest.data(), 1, digest.size(), out) == digest.size();
+            if (!patched) refuse("writing " + temp_path + " failed: " + std::strerror(errno));
+        }
         std::FILE* done = out;
         out = nullptr;
         if (std::fclose(done) != 0) refuse("writing " + temp_path + " failed: " + std::strerror(errno));
@@ -389,6 +466,8 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
     } catch (const refusal& r) {
         std::fprintf(io.err, "chunkpack: %s\n", r.message.c_str());
     } catch (const archive::pack_error& e) {
+        std::fprintf(io.err, "chunkpack: %s\n", e.message());
+    } catch (const archive::pe::format_error& e) {
         std::fprintf(io.err, "chunkpack: %s\n", e.message());
     }
     if (out) std::fclose(out);
@@ -467,10 +546,14 @@ int list(const std::string& installer_path, const streams& io) {
             }
         });
         if (w.result.outcome != archive::extraction_outcome::complete)
-            std::fprintf(io.out, "stopped: %s\n", describe(w.result).c_str());
+            std::fprintf(io.out, "stopped: %s\n", describe(w).c_str());
+        std::fprintf(io.out, "certificate table: %s\n", describe_bound(w).c_str());
+        if (!w.table_problem.empty())
+            std::fprintf(io.out, "hidden in or behind the certificate table: %s\n", w.table_problem.c_str());
+        std::fprintf(io.out, "commitment: %s\n", describe_commitment(w).c_str());
         bool complete = w.complete && w.result.outcome == archive::extraction_outcome::complete;
         std::fprintf(io.out, "archive complete: %s\n", complete ? "yes" : "no");
-        return complete ? exit_ok : exit_failed;
+        return complete && installer_problem(w).empty() ? exit_ok : exit_failed;
     } catch (const refusal& r) {
         std::fprintf(io.err, "chunkpack: %s\n", r.message.c_str());
         return exit_failed;
@@ -482,14 +565,19 @@ int verify(const std::string& installer_path, const streams& io) {
         null_output output;
         walk w = run_walk(installer_path, output, "", io);
         if (w.result.outcome != archive::extraction_outcome::complete) {
-            std::fprintf(io.err, "chunkpack: %s: %s\n", installer_path.c_str(), describe(w.result).c_str());
+            std::fprintf(io.err, "chunkpack: %s: %s\n", installer_path.c_str(), describe(w).c_str());
             return exit_failed;
         }
         if (!w.complete) {
             std::fprintf(io.err, "chunkpack: %s: the first chunk read is not the tail chunk\n", installer_path.c_str());
             return exit_failed;
         }
-        std::fprintf(io.out, "%s: ok, %zu entries, archive complete\n", installer_path.c_str(), w.events.size());
+        if (const std::string problem = installer_problem(w); !problem.empty()) {
+            std::fprintf(io.err, "chunkpack: %s: %s\n", installer_path.c_str(), problem.c_str());
+            return exit_failed;
+        }
+        std::fprintf(io.out, "%s: ok, %zu entries, archive complete, %s\n", installer_path.c_str(), w.events.size(),
+                     w.slot && w.slot->sealed ? "commitment matches" : "no commitment");
         return exit_ok;
     } catch (const refusal& r) {
         std::fprintf(io.err, "chunkpack: %s\n", r.message.c_str());
@@ -519,7 +607,7 @@ int extract(const std::string& installer_path, const std::string& directory, con
         if (w.result.outcome != archive::extraction_outcome::complete || !w.complete) {
             std::fprintf(io.err, "chunkpack: %s: %s\n", installer_path.c_str(),
                          w.complete || w.result.outcome != archive::extraction_outcome::complete
-                             ? describe(w.result).c_str()
+                             ? describe(w).c_str()
                              : "the first chunk read is not the tail chunk");
             return exit_failed;
         }
