@@ -12,6 +12,9 @@ using pe::resource_table;
 
 namespace {
 
+using pe::append16;
+using pe::append32;
+
 // Language-neutral text in Unicode (UTF-16): what Windows and the version
 // readers expect when a file's version information has one language only.
 constexpr std::uint16_t neutral_language = 0x0000;
@@ -21,16 +24,6 @@ constexpr char16_t neutral_unicode_table[] = u"000004b0";
 // config::init reads a string resource into 260 characters with its
 // terminating NUL.
 constexpr std::size_t max_name_length = 259;
-
-void append16(std::string& out, std::uint32_t value) {
-    out.push_back(static_cast<char>(value));
-    out.push_back(static_cast<char>(value >> 8));
-}
-
-void append32(std::string& out, std::uint32_t value) {
-    append16(out, value & 0xffff);
-    append16(out, value >> 16);
-}
 
 void append_text(std::string& out, std::u16string_view text) {
     for (char16_t c : text) append16(out, c);

@@ -67,6 +67,18 @@ public:
     virtual bool accepts_name(const std::string& name) { return is_bare_file_name(name); }
 };
 
+// An output that writes nothing: for walking an archive without extracting
+// it (listing, verifying).
+class discarding_output final : public output_sink {
+public:
+    bool create(const std::string&) override { return true; }
+    bool write(const char*, std::size_t) override { return true; }
+    bool close() override { return true; }
+    void remove() override {}
+    std::string failure_text() override { return {}; }
+    std::string refused_name_text() override { return "not a bare file name"; }
+};
+
 // An input over bytes held in memory (not owned; they must outlive it).
 class memory_input final : public seekable_input {
 public:

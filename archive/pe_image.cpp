@@ -46,6 +46,16 @@ void write32(std::string& bytes, std::size_t offset, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
 }
 
+void append16(std::string& out, std::uint32_t value) {
+    out.push_back(static_cast<char>(value));
+    out.push_back(static_cast<char>(value >> 8));
+}
+
+void append32(std::string& out, std::uint32_t value) {
+    append16(out, value & 0xffff);
+    append16(out, value >> 16);
+}
+
 data_directory image::directory(unsigned index) const noexcept {
     return index < directories.size() ? directories[index] : data_directory{};
 }

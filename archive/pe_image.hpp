@@ -123,5 +123,8 @@ std::uint16_t read16(std::string_view bytes, std::size_t offset);
 std::uint32_t read32(std::string_view bytes, std::size_t offset);
 void write16(std::string& bytes, std::size_t offset, std::uint16_t value);
 void write32(std::string& bytes, std::size_t offset, std::uint32_t value);
+// The low 16 bits, or all 32, of `value` appended little-endian.
+void append16(std::string& out, std::uint32_t value);
+void append32(std::string& out, std::uint32_t value);
 
 }  // namespace archive::pe

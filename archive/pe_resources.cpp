@@ -105,16 +105,6 @@ const section* section_at_rva(const image& img, std::uint32_t rva) {
     return nullptr;
 }
 
-void append16(std::string& out, std::uint32_t value) {
-    out.push_back(static_cast<char>(value));
-    out.push_back(static_cast<char>(value >> 8));
-}
-
-void append32(std::string& out, std::uint32_t value) {
-    append16(out, value & 0xffff);
-    append16(out, value >> 16);
-}
-
 // The section's bytes for a normalized table placed at `rva`: every
 // directory table (root, types, names), the data entries, the name texts,
 // then each resource's data on an 8-byte boundary.

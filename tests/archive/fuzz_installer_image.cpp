@@ -20,19 +20,9 @@ void check(bool holds, const char* what) {
     std::abort();
 }
 
-class discard final : public archive::output_sink {
-public:
-    bool create(const std::string&) override { return true; }
-    bool write(const char*, std::size_t) override { return true; }
-    bool close() override { return true; }
-    void remove() override {}
-    std::string failure_text() override { return {}; }
-    std::string refused_name_text() override { return {}; }
-};
-
 archive::extraction_result walk(const std::string& bytes, const archive::commitment_digest* commitment, bool& complete) {
     archive::memory_input input(bytes);
-    discard output;
+    archive::discarding_output output;
     archive::entry_table entries;
     archive::extraction_context context{input, output, [](const std::string&, const std::string&) {}, entries,
                                         complete, "w\\", {}, {}, {}, commitment};

@@ -219,17 +219,6 @@ private:
     int last_ = -1;
 };
 
-// An output that writes nothing: for walking an archive without extracting.
-class null_output final : public archive::output_sink {
-public:
-    bool create(const std::string&) override { return true; }
-    bool write(const char*, std::size_t) override { return true; }
-    bool close() override { return true; }
-    void remove() override {}
-    std::string failure_text() override { return {}; }
-    std::string refused_name_text() override { return "not a bare file name"; }
-};
-
 struct walk {
     archive::extraction_result result;
     bool complete = false;
@@ -520,7 +509,7 @@ void print_identity(const std::string& installer_path, const streams& io) {
 int list(const std::string& installer_path, const streams& io) {
     try {
         print_identity(installer_path, io);
-        null_output output;
+        archive::discarding_output output;
         walk w = run_walk(installer_path, output, "", io, [&](const archive::entry_event& e) {
             switch (e.kind) {
                 case archive::entry_event::type::tail:
@@ -562,7 +551,7 @@ int list(const std::string& installer_path, const streams& io) {
 
 int verify(const std::string& installer_path, const streams& io) {
     try {
-        null_output output;
+        archive::discarding_output output;
         walk w = run_walk(installer_path, output, "", io);
         if (w.result.outcome != archive::extraction_outcome::complete) {
             std::fprintf(io.err, "chunkpack: %s: %s\n", installer_path.c_str(), describe(w).c_str());
