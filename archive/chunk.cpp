@@ -167,8 +167,9 @@ bool chunk_reader::find_archive_end() {
     if (size < first_window + tail_marker.size() + 1) return false;
 
     // Windows [s, s + 22) with first_window <= s <= size - 23. Blocks overlap
-    // by 21 bytes so that no window falls between two of them.
-    std::vector<char> block(scan_block);
+    // by 21 bytes so that no window falls between two of them. No block is
+    // longer than the input.
+    std::vector<char> block(static_cast<std::size_t>(std::min<std::uint64_t>(scan_block, size)));
     std::uint64_t end = size - 1;
     for (;;) {
         std::uint64_t begin = end - first_window >= scan_block ? end - scan_block : first_window;
