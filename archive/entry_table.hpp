@@ -46,10 +46,19 @@ public:
 // No expanded text may exceed this many bytes (a Windows command line holds
 // at most 32,767 characters); references that multiply text are refused
 // rather than allowed to exhaust memory.
-inline constexpr std::size_t max_expanded_size = 1u << 20;
 // Nor may one expansion make more substitutions than this: references that
 // multiply work without growing the text are refused the same way.
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+inline constexpr std::size_t max_expanded_size = 1u << 20;
 inline constexpr std::size_t max_substitutions = 1u << 20;
+#else
+// A fuzzer reaches both bounds with a few hundred bytes of input, and an
+// input at the bound costs seconds under the sanitizers: the fuzzing build
+// takes the same paths at lower bounds, still far above what an installer's
+// texts use, so that such inputs do not crowd out the rest.
+inline constexpr std::size_t max_expanded_size = 1u << 16;
+inline constexpr std::size_t max_substitutions = 1u << 12;
+#endif
 
 // Replaces every reference %key% to a key present in the table by the key's
 // value, itself expanded. A reference to an absent key stays, and its closing

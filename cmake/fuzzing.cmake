@@ -37,6 +37,9 @@ if(CORVID_FUZZ STREQUAL "libfuzzer")
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
                       -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
+  # The libFuzzer convention: code may lower its resource bounds (never its
+  # checks) for fuzzing; the coverage build replays with the shipped ones.
+  add_compile_definitions(FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION)
 elseif(CORVID_FUZZ STREQUAL "coverage")
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     message(FATAL_ERROR "CORVID_FUZZ=coverage needs clang (the fuzz-coverage preset)")
