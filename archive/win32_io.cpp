@@ -148,9 +148,11 @@ bool same_path(const std::string& a, const std::string& b) {
 
 HANDLE win32_output::open(const std::string& path, DWORD access, DWORD disposition, DWORD share) {
     if (folder_ == INVALID_HANDLE_VALUE) return create_file(path, access, disposition, share);
+    // The path is the run's narrow text, UTF-8, like every path here: its
+    // name was decoded from the archive's code page once, by the walk.
     std::wstring name;
     try {
-        name = corvid::unicode::to_wide(path.substr(path.find_last_of("\\/") + 1), 0);
+        name = corvid::unicode::from_utf8(path.substr(path.find_last_of("\\/") + 1));
     } catch (const std::exception&) {
         ::SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;

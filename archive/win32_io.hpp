@@ -59,7 +59,7 @@ public:
     // Without a folder, files are created at the paths given. With `folder`
     // (a handle on the folder that the paths name, held by the caller for
     // the sink's life), each file is created, reopened and removed as its
-    // name (the path's last component, ANSI text converted strictly) inside
+    // name (the path's last component, UTF-8, as every path here) inside
     // that very folder, whatever the path's folders lead to meanwhile.
     explicit win32_output(HANDLE folder = INVALID_HANDLE_VALUE) noexcept : folder_(folder) {}
 

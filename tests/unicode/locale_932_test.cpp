@@ -7,6 +7,7 @@
 #include "archive/win32_extract.hpp"
 #include "corvid/log/file.hpp"
 #include "corvid/message_box.hpp"
+#include "corvid/temp.hpp"
 #include "corvid/log/log.hpp"
 #include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
@@ -78,8 +79,9 @@ TEST_F(Ansi932, LogTakesNarrowTextAsAnsiAndFallsBackToUtf8) {
 
 // File names of the archive in code page 932: a trail byte 0x5C (in
 // U+8868 and U+30BD) is part of its character, not a backslash, so such names
-// extract under their own name; a lead byte without its trail byte names no
-// character and is refused, nothing written.
+// extract under their own name, by path and inside the run's held working
+// folder alike; a lead byte without its trail byte names no character and is
+// refused, nothing written.
 TEST_F(Ansi932, ArchiveFileNamesAreReadAsTheirCharacters) {
     test_support::scratch_dir scratch("names932");
     const struct {
@@ -88,16 +90,25 @@ TEST_F(Ansi932, ArchiveFileNamesAreReadAsTheirCharacters) {
     } cases[] = {{"\x95\x5C.exe", L"\u8868.exe"}, {"\x83\x5C\x83\x74\x83\x67.exe", L"\u30BD\u30D5\u30C8.exe"},
                  {"a\x81", nullptr}};
     corvid::set_silent_mode(true);
+    for (const bool held : {false, true})
     for (const auto& c : cases) {
-        const std::string work = scratch.path() + "w" + std::to_string(&c - cases) + "\\";
-        ASSERT_TRUE(::CreateDirectoryA(work.c_str(), nullptr));
-        archive::working_directory = corvid::unicode::to_utf8(to_wide(work, CP_ACP));
+        const std::wstring name = L"w" + std::to_wstring(held * 10 + (&c - cases));
+        corvid::working_folder folder;
+        std::wstring work = to_wide(scratch.path(), CP_ACP) + name + L"\\";
+        if (held) {
+            ASSERT_TRUE(folder.create(to_wide(scratch.path(), CP_ACP), name));
+            work = folder.path() + L"\\";
+        } else {
+            ASSERT_TRUE(::CreateDirectoryW(work.c_str(), nullptr));
+        }
+        archive::working_directory = to_utf8(work);
         archive::process_entries().clear();
         const std::string installer = scratch.path() + "setup.exe";
         ASSERT_TRUE(test_support::write_file(
             installer, archive::build_installer("MZ stub", "stub.exe", {archive::installer_entry::make_file("k", c.name, "data")})));
-        const archive::extraction_outcome outcome = archive::extract_archive(installer);
-        const std::vector<std::wstring> names = test_support::names_in(to_wide(work, CP_ACP));
+        const archive::extraction_outcome outcome =
+            archive::extract_archive(installer, nullptr, held ? folder.handle() : INVALID_HANDLE_VALUE);
+        const std::vector<std::wstring> names = test_support::names_in(work);
         if (c.written) {
             EXPECT_EQ(outcome, archive::extraction_outcome::complete);
             EXPECT_EQ(names, std::vector<std::wstring>{c.written});
