@@ -16,7 +16,8 @@ expect_rc() {  # expect_rc RC DESCRIPTION COMMAND...
   [ "$rc" -eq "$want" ] || fail "$what: exit code $rc, expected $want; stderr: $(cat err.txt)"
 }
 
-printf 'MZ pretend payload\0with a NUL' > setup_payload.exe
+# A program (the plain stub) with bytes of its own appended.
+{ cat "$plain_stub"; printf 'MZ pretend payload\0with a NUL'; } > setup_payload.exe
 printf 'readme text' > readme.txt
 cp "$stub" bootstrap.exe
 
@@ -38,7 +39,7 @@ expect_rc 0 "list" "$cp" list inst.exe
 order=$(awk '{print $1, $2}' out.txt | tr '\n' '|')
 [ "$order" = 'tail digest|value "msilog"|file "installer32"|value "parameters"|file "readme"|value "executable32"|value ""|stub "stub"|certificate table:|commitment: sealed;|archive complete:|' ] ||
   fail "list order: $order"
-grep -q 'setup_payload.exe (29 bytes)' out.txt || fail "list does not show the file name and size: $(cat out.txt)"
+grep -q "setup_payload.exe ($(stat -c %s setup_payload.exe) bytes)" out.txt || fail "list does not show the file name and size: $(cat out.txt)"
 
 expect_rc 0 "verify" "$cp" verify inst.exe
 
@@ -96,6 +97,10 @@ refused "executable32 naming a value" 'which is no file' --stub bootstrap.exe \
   --value 'executable32=%msilog%' --value msilog=ON "${payload[@]}"
 refused "executable32 naming a file not packed" 'which is no file' --stub bootstrap.exe \
   --value executable32=readme.txt "${payload[@]}"
+# The file to start is started as a program of its own, without the shell.
+cp readme.txt setup.cmd
+refused "executable32 naming no program" 'setup.cmd, which is no program' --stub bootstrap.exe \
+  --value 'executable32=%installer32%' --file installer32=setup.cmd
 
 expect_rc 0 "forced same-named files" "$cp" build --force --stub bootstrap.exe --out forced.exe \
   --value 'executable32=%installer32%' "${payload[@]}" --file extra=other/setup_payload.exe

@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <set>
 
+#if defined(_WIN32)
+#include "corvid/win32.hpp"
+#endif
+
 #include "archive/chunk.hpp"
 #include "archive/commitment.hpp"
 #include "archive/entry_table.hpp"
@@ -111,6 +115,68 @@ bool same_file_name(const std::string& a, const std::string& b) {
     return true;
 }
 
+#if defined(_WIN32)
+std::wstring ansi_to_wide(const std::string& text) {
+    const int size = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0);
+    if (size <= 0) return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), wide.data(), size);
+    return wide;
+}
+
+std::string wide_to(UINT code_page, const std::wstring& text) {
+    const int size =
+        ::WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        ::WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr,
+                              nullptr);
+    return narrow;
+}
+#endif
+
+// The name of the file at `path` as the archive stores it: the path's last
+// component, in the path's own encoding (the ANSI code page of this system
+// on Windows, where a trail byte 0x5C of a double-byte character is no
+// separator; the bytes as they are elsewhere).
+std::string stored_file_name(const std::string& path) {
+#if defined(_WIN32)
+    // The standard library's narrow paths are not the ANSI code page's text
+    // here: the cut is made on the characters, and the name given back in
+    // the code page it came in.
+    const std::wstring wide = ansi_to_wide(path);
+    if (!wide.empty() || path.empty()) return wide_to(CP_ACP, fs::path(wide).filename().wstring());
+#endif
+    return fs::path(path).filename().string();
+}
+
+// Whether the bootstrapper accepts the name of the file at `path` as a bare
+// name. It checks the name once decoded from the installer's code page into
+// UTF-8: here the system's ANSI code page on Windows, the bytes as they are
+// elsewhere.
+bool bare_name_of(const std::string& path) {
+#if defined(_WIN32)
+    const std::wstring wide = ansi_to_wide(stored_file_name(path));
+    return !wide.empty() && archive::is_bare_file_name(wide_to(CP_UTF8, wide));
+#else
+    return archive::is_bare_file_name(stored_file_name(path));
+#endif
+}
+
+// Whether the file at `path` is a program that the bootstrapper can start:
+// it starts it as a process of its own, without the shell, so a Windows
+// Installer package or a script cannot be the file to start.
+bool is_program(const std::string& path) {
+    archive::stdio_input input;
+    if (!input.open(path)) return false;
+    try {
+        return archive::pe::is_program(archive::pe::read_image(input));
+    } catch (const archive::pe::format_error&) {
+        return false;
+    }
+}
+
 // The keys of the references in `text` that `table` cannot resolve, read as
 // the bootstrapper reads them (of a run of "%" only the last opens the
 // reference; an unresolved reference's closing "%" opens the next). Only
@@ -156,7 +222,7 @@ void check_entries(const std::vector<build_entry>& entries, const streams& io, b
             table.insert_if_absent(e.key, e.value);
             continue;
         }
-        std::string name = fs::path(e.value).filename().string();
+        std::string name = stored_file_name(e.value);
         for (const auto& [other, path] : files) {
             if (same_file_name(name, other))
                 refuse_unless_forced("the files " + path + " and " + e.value + " have the same name \"" +
@@ -176,11 +242,15 @@ void check_entries(const std::vector<build_entry>& entries, const streams& io, b
         } catch (const archive::expansion_error& e) {
             refuse(std::string("\"executable32\" cannot be expanded: ") + e.message());
         }
-        bool found = std::any_of(files.begin(), files.end(),
+        auto file = std::find_if(files.begin(), files.end(),
                                  [&](const auto& file) { return same_file_name(file.first, target); });
-        if (!found)
+        if (file == files.end())
             refuse_unless_forced("\"executable32\" = \"" + printable(*executable) + "\" names \"" + printable(target) +
                                  "\", which is no file of the archive");
+        else if (!is_program(file->second))
+            refuse_unless_forced("\"executable32\" names " + file->second +
+                                 ", which is no program (a Windows executable); the bootstrapper starts it "
+                                 "directly, without the shell");
     }
 
     if (const std::string* msilog = table.find("msilog"); msilog && *msilog != "ON")
@@ -388,7 +458,7 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
         std::vector<std::unique_ptr<archive::stdio_input>> sources;
         std::vector<archive::installer_entry> packed;
         std::set<std::string> keys;
-        std::uint64_t total = 20 + fs::path(stub_path).filename().string().size() + 20 + 2 * (4 + 20) +
+        std::uint64_t total = 20 + stored_file_name(stub_path).size() + 20 + 2 * (4 + 20) +
                               archive::tail_marker.size() + 20;
         for (const auto& e : entries) {
             // An empty key of a file entry records nothing, so it cannot collide.
@@ -404,8 +474,8 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
                 total += e.value.size() + e.key.size() + 5 + 3 * 20;
                 continue;
             }
-            std::string name = fs::path(e.value).filename().string();
-            if (!archive::is_bare_file_name(name))
+            std::string name = stored_file_name(e.value);
+            if (!bare_name_of(e.value))
                 refuse("the file name \"" + printable(name) + "\" of " + e.value +
                        " would be refused by the bootstrapper (it must be a bare name, not a device name)");
             auto source = std::make_unique<archive::stdio_input>();
@@ -432,7 +502,7 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
         });
         writer.set_progress([&](std::uint64_t written) { progress.update(written); });
         const archive::commitment_digest commitment =
-            archive::write_installer(writer, image_input, fs::path(stub_path).filename().string(), packed);
+            archive::write_installer(writer, image_input, stored_file_name(stub_path), packed);
         if (slot) {
             // The image sealed, written over its first version, and the image
             // chunk's stored digest rewritten to match (the image chunk's
