@@ -160,4 +160,46 @@ std::string payload_path(archive::entry_table& table, const std::string& working
 
 std::string payload_path() { return payload_path(archive::process_entries(), archive::working_directory); }
 
+std::wstring payload_command_line(const std::wstring& path, const std::wstring& parameters) {
+    if (path.find(L'"') != std::wstring::npos) return std::wstring();
+    std::wstring line = L"\"" + path + L"\"";
+    if (!parameters.empty()) line.append(L" ").append(parameters);
+    return line;
+}
+
+namespace {
+
+bool same_name(std::wstring_view a, std::wstring_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; };
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (upper(a[i]) != upper(b[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+std::wstring environment_with(std::wstring_view block, std::wstring_view name, std::wstring_view value) {
+    std::wstring result;
+    bool replaced = false;
+    for (std::size_t at = 0; at < block.size();) {
+        const std::size_t end = block.find(L'\0', at);
+        if (end == std::wstring_view::npos || end == at) break;
+        const std::wstring_view entry = block.substr(at, end - at);
+        const std::size_t equals = entry.find(L'=', 1);
+        at = end + 1;
+        if (equals != std::wstring_view::npos && same_name(entry.substr(0, equals), name)) {
+            if (replaced) continue;  // a second spelling of the name goes
+            result.append(name).append(L"=").append(value);
+            replaced = true;
+        } else {
+            result.append(entry);
+        }
+        result.push_back(L'\0');
+    }
+    if (!replaced) result.append(name).append(L"=").append(value).push_back(L'\0');
+    result.push_back(L'\0');
+    return result;
+}
+
 }  // namespace bootstrap

@@ -41,7 +41,7 @@ inline constexpr char msi_log_file_name[] = "\\KAVRO_msi.log.txt";
 // no such backslash comes back whole.
 std::string parent_directory(const std::string& working_directory);
 
-// The payload's current directory and the one the clean-up changes into:
+// The directory the clean-up changes into to leave the working directory:
 // parent_directory, except that a drive root keeps its backslash ("D:\ZELT1\"
 // gives "D:\", never the drive-relative "D:").
 std::string launch_directory(const std::string& working_directory);
@@ -88,6 +88,22 @@ void add_msi_log_switch(const attribute_reset& reset_attributes) noexcept;
 // expansion exceeds its bounds.
 std::string payload_parameters(archive::entry_table& table);
 std::string payload_parameters();
+
+// The command line the payload is started with: its path in double quotes
+// (as its own start-up code expects to find its name), then one blank and
+// the parameters; the quoted path alone when there are none. Empty when the
+// path holds a double quote, which no file name can hold and no quoting
+// could pass on unchanged.
+std::wstring payload_command_line(const std::wstring& path, const std::wstring& parameters);
+
+// An environment block (NUL-terminated "NAME=value" strings, ending with an
+// empty one) with `name` set to `value`: the first entry of that name
+// (compared without regard to ASCII case, as the system does) is replaced in
+// place and any further one dropped, otherwise one is added at the end.
+// Entries whose name starts with "=" (the drives' current directories) stay
+// as they are. A block that does not end properly is taken up to its last
+// complete entry.
+std::wstring environment_with(std::wstring_view block, std::wstring_view name, std::wstring_view value);
 
 // working_directory followed by the expanded "executable32" entry (the
 // working directory alone when there is none). Throws as payload_parameters.

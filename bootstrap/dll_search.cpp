@@ -8,11 +8,13 @@ namespace bootstrap {
 
 namespace {
 
-// Libraries that the shell loads on demand (by delay-load or by name) while it
-// launches a program. Not every loader applies the process's default search
-// directories to delay-loads, and systems without SetDefaultDllDirectories
-// search the program's folder first whatever the process asks; a library
-// already loaded is found by its name before any folder is searched.
+// Libraries that the system's own DLLs load on demand (by delay-load or by
+// name) while the run shows a box or asks the shell for a folder, and that
+// the shell loaded while it launched a program. Not every loader applies the
+// process's default search directories to delay-loads, and systems without
+// SetDefaultDllDirectories search the program's folder first whatever the
+// process asks; a library already loaded is found by its name before any
+// folder is searched.
 const wchar_t* const launch_libraries[] = {
     L"ole32.dll",    L"oleaut32.dll",  L"propsys.dll",  L"profapi.dll",       L"apphelp.dll",
     L"uxtheme.dll",  L"userenv.dll",   L"version.dll",  L"cryptbase.dll",     L"sspicli.dll",

@@ -1,6 +1,6 @@
 #include "bootstrap/run.hpp"
 
-#include <shellapi.h>
+#include <winternl.h>
 
 #include <cstdint>
 #include <ctime>
@@ -16,6 +16,8 @@
 #include "bootstrap/command_line.hpp"
 #include "bootstrap/command_line_win32.hpp"
 #include "bootstrap/installer_language_win32.hpp"
+#include "bootstrap/launch.hpp"
+#include "bootstrap/volume_policy.hpp"
 #include "config/config.hpp"
 #include "corvid/exception.hpp"
 #include "corvid/handle.hpp"
@@ -42,44 +44,6 @@ constexpr unsigned clean_up_retry_ms = 5000;
 // The run's narrow text is UTF-8; the system is given it as UTF-16, exactly.
 std::wstring wide(const std::string& text) { return corvid::unicode::from_utf8(text); }
 
-// Launches the payload, waits for it and returns its exit code, or 1.
-int launch_and_wait(const std::string& payload, const std::string& parameters,
-                    const std::string& directory) {
-    const std::wstring file = wide(payload), arguments = wide(parameters), folder = wide(directory);
-    SHELLEXECUTEINFOW record{};
-    record.cbSize = sizeof(record);
-    record.fMask = SEE_MASK_NOCLOSEPROCESS;
-    // A silent run shows no window at all, so the shell is asked not to
-    // report a failed launch with a box of its own either: such a box would
-    // wait for a user that an unattended deployment does not have.
-    if (corvid::silent_mode()) record.fMask |= SEE_MASK_FLAG_NO_UI;
-    record.hwnd = nullptr;
-    record.lpVerb = L"open";
-    record.lpFile = file.c_str();
-    record.lpParameters = arguments.c_str();
-    record.lpDirectory = folder.c_str();
-    record.nShow = SW_SHOWNORMAL;
-
-    if (payload.empty() || !::ShellExecuteExW(&record)) {
-        // The user declining the payload's elevation is no failure to report.
-        if (payload.empty() || ::GetLastError() != ERROR_CANCELLED)
-            corvid::show_message_box("ShellExecuteEx failed", "Unable to spawn process");
-        return 1;
-    }
-    corvid::unique_handle process(record.hProcess);
-    if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
-        corvid::show_message_box("WaitForSingleObject failed", "Unable to wait for process");
-        return 1;
-    }
-    DWORD code = 0;
-    if (!::GetExitCodeProcess(process.get(), &code)) {
-        corvid::show_message_box("GetExitCodeProcess failed", "Unable to get process exit code");
-        return 1;
-    }
-    // Passed through unchanged, values above 255 and 0xFFFFFFFF included.
-    return static_cast<int>(code);
-}
-
 // Text the run would have to change to pass it on: it refuses instead,
 // with a log line and a box naming what (none when silent).
 int refuse_text(const char* what) {
@@ -87,6 +51,31 @@ int refuse_text(const char* what) {
     corvid::show_message_box("Unsupported characters",
                              corvid::format("%s holds characters that cannot be passed on unchanged.", what));
     return 1;
+}
+
+// What the system says of the volume that holds the folder held by `folder`.
+volume_facts volume_of(HANDLE folder) {
+    volume_facts facts;
+    wchar_t file_system[MAX_PATH + 1] = {};
+    DWORD flags = 0;
+    if (!::GetVolumeInformationByHandleW(folder, nullptr, 0, nullptr, nullptr, &flags, file_system, MAX_PATH + 1))
+        return facts;
+    facts.known = true;
+    facts.persistent_acls = (flags & FILE_PERSISTENT_ACLS) != 0;
+    try {
+        facts.file_system = corvid::unicode::to_utf8(file_system);
+    } catch (const corvid::unicode::generic&) {
+        // Only named in the message.
+    }
+    IO_STATUS_BLOCK status{};
+    FILE_FS_DEVICE_INFORMATION device{};
+    constexpr ULONG remote_device = 0x10;  // FILE_REMOTE_DEVICE
+    constexpr DEVICE_TYPE network_file_system = 0x14;  // FILE_DEVICE_NETWORK_FILE_SYSTEM
+    if (NT_SUCCESS(::NtQueryVolumeInformationFile(folder, &status, &device, sizeof(device), FileFsDeviceInformation)))
+        facts.remote = (device.Characteristics & remote_device) != 0 || device.DeviceType == network_file_system;
+    else
+        facts.known = false;
+    return facts;
 }
 
 // The user's temporary directory as the system gives it, with its trailing
@@ -151,6 +140,25 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
             return refuse_text("The temporary directory's path");
         }
     }
+    // The folder's access list is what keeps the user's other processes out
+    // of it: where the volume cannot keep one, nothing is extracted at all.
+    if (!working_directory.empty()) {
+        const std::string reason = unprotected_volume_reason(volume_of(folder.handle()));
+        if (!reason.empty()) {
+            folder.remove(0);
+            corvid::log::writef("Refused: the temporary directory is on %s, where the working folder cannot be "
+                                "private",
+                                reason.c_str());
+            corvid::show_message_box(
+                "Unsafe Temporary Directory",
+                "The temporary directory " + launch_directory(working_directory) +
+                    " is on " + reason +
+                    ", where the installation cannot be protected from other programs.\r\nSet TEMP and TMP to a "
+                    "folder on a local NTFS drive and try again.");
+            guard.reset();
+            return 1;
+        }
+    }
     // Entered by the path resolved from the hold, which names the held
     // folder for as long as it is held.
     if (working_directory.empty() || !::SetCurrentDirectoryW(folder.path().c_str())) {
@@ -165,8 +173,8 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
 
     split_property_switch(command_line);
 
-    // Held until the payload has ended: nobody can change, rename or delete
-    // what was extracted and checked before it has been started.
+    // Held until the payload has been started: nobody can change, rename or
+    // delete what was extracted and checked before it runs.
     std::vector<corvid::unique_file> extracted;
     const archive::extraction_outcome outcome = archive::extract_archive(own, &extracted, folder.handle());
 
@@ -193,7 +201,6 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
                                                   corvid::log::writef("%s", line.c_str());
                                               });
         const std::string payload = payload_path();
-        const std::string directory = launch_directory(working_directory);
 
         if (log_ready) {
             corvid::log::write(std::string());
@@ -204,7 +211,10 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
             corvid::log::write(line += wide(parameters));
             corvid::log::write(std::string());
         }
-        exit_code = launch_and_wait(payload, parameters, directory);
+        // The holds kept the files unchanged up to the start; from then on
+        // they are the payload's, as in a plain folder, and the folder's
+        // access list keeps everyone else out.
+        exit_code = launch_and_wait(payload, parameters, [&extracted] { extracted.clear(); });
     }
 
     extracted.clear();
