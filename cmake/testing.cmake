@@ -21,13 +21,19 @@ if(WIN32)
     # 32-bit programs run under the emulated i386 Wine of scripts/wine32-setup
     # (this kernel runs no 32-bit code), in a prefix that has a 32-bit half.
     set(CORVID_WINE32_DIR ${CMAKE_SOURCE_DIR}/build/wine32 CACHE PATH "The 32-bit Wine made by scripts/wine32-setup")
-    set(CORVID_WINE_COMMAND "\"${CMAKE_SOURCE_DIR}/scripts/wine32-env\" --dir \"${CORVID_WINE32_DIR}\" wine")
+    set(CORVID_WINE_ENV "\"${CMAKE_SOURCE_DIR}/scripts/wine32-env\" --dir \"${CORVID_WINE32_DIR}\"")
+    set(CORVID_WINE_COMMAND "${CORVID_WINE_ENV} wine")
     set(CORVID_TESTS_32BIT ON)
   else()
+    set(CORVID_WINE_ENV "")
     set(CORVID_WINE_COMMAND wine)
     set(CORVID_TESTS_32BIT OFF)
   endif()
   configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE
+                 @ONLY)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-server.in ${CMAKE_BINARY_DIR}/wine-server
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE
                  @ONLY)

@@ -379,7 +379,7 @@ TEST(FileName, BareNamesOnly) {
                             "nul .txt", "PRN", "AUX", "COM1", "com9.txt", "LPT1", "conin$", "CONOUT$", "a*b",
                             "a|b", "a<b", "a>b", "a\"b", "tab\tname", "ends.", "ends ",
                             // Ports with a superscript digit, in code page 1252 and in UTF-8.
-                            "COM\xB9", "lpt\xB2.txt", "COM\xB3", "COM\xC2\xB9", "LPT\xC2\xB3.log"})
+                            "COM\xB9", "lpt\xB2.txt", "COM\xB3", "COM\xC2\xB9", "lpt\xC2\xB2", "LPT\xC2\xB3.log"})
         EXPECT_FALSE(archive::is_bare_file_name(bad)) << bad;
     for (char control = 1; control < 0x20; ++control)
         EXPECT_FALSE(archive::is_bare_file_name(std::string("a") + control + "b")) << int(control);

@@ -87,7 +87,9 @@ TEST_F(Win32Extract, ExtractedFilesStayUnchangeableWhileTheirHandlesAreHeld) {
                                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         EXPECT_TRUE(reader) << name;
-        // Never written, renamed or deleted.
+        // Never written, renamed or deleted: the holds alone refuse it (the
+        // reader above, which shares no writing, is gone).
+        reader.reset();
         corvid::unique_file writer(::CreateFileA(path.c_str(), GENERIC_WRITE,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/process_state.hpp"
+#include "bootstrap/volume_policy.hpp"
 
 using archive::entry_table;
 
@@ -313,6 +314,7 @@ TEST(OwnCommandLine, ArgumentsFollowTheProgramsName) {
         {L"setup.exe /s", L"/s"},
         {L"\"C:\\My Downloads\\setup.exe\" /V\"A=1\"", L"/V\"A=1\""},
         {L"C:\\\"My Downloads\"\\setup.exe\t \x01/s ", L"/s "},
+        {L"setup.exe\t/s", L"/s"},
         {L"\"C:\\unterminated /s", L""},
         {L"setup.exe", L""},
         {L"", L""},
@@ -320,4 +322,55 @@ TEST(OwnCommandLine, ArgumentsFollowTheProgramsName) {
     };
     for (const auto& [command_line, arguments] : cases)
         EXPECT_EQ(bootstrap::arguments_after_program_name(command_line), arguments);
+}
+
+// What the payload is started with: its quoted path, one blank, and the
+// parameters exactly as composed (here those of the worked compositions).
+TEST(PayloadCommandLine, QuotedPathThenTheComposedParameters) {
+    const std::wstring path = LR"(C:\Temp\ZELT1700000000\setup.exe)";
+    for (const wchar_t* parameters :
+         {LR"(/s  /V"/l*v \"C:\Temp\KAVRO_msi.log.txt\" X=1 A=1 B=1 ")",
+          LR"( /V"/l*v \"C:\Temp\KAVRO_msi.log.txt\"  A=1 ")", LR"(/qn /V"")", LR"( /s /V"REBOOT=R A=1 ")",
+          LR"( /s /V"X=1"A=1)"})
+        EXPECT_EQ(bootstrap::payload_command_line(path, parameters), L"\"" + path + L"\" " + parameters);
+    EXPECT_EQ(bootstrap::payload_command_line(path, L""), L"\"" + path + L"\"");
+    EXPECT_EQ(bootstrap::payload_command_line(LR"(C:\a"b.exe)", L"/s"), L"");
+}
+
+TEST(PayloadEnvironment, SetsOneVariableAndKeepsTheRest) {
+    using namespace std::string_literals;
+    const std::wstring name = L"NoDefaultCurrentDirectoryInExePath";
+    const struct {
+        std::wstring block, result;
+    } cases[] = {
+        {L"=C:=C:\\x\0A=1\0B=2\0\0"s, L"=C:=C:\\x\0A=1\0B=2\0NoDefaultCurrentDirectoryInExePath=1\0\0"s},
+        // Replaced where it stands, whatever its case; a second spelling goes.
+        {L"A=1\0nodefaultcurrentdirectoryinexepath=\0B=2\0NODEFAULTCURRENTDIRECTORYINEXEPATH=x\0\0"s,
+         L"A=1\0NoDefaultCurrentDirectoryInExePath=1\0B=2\0\0"s},
+        // A name that merely begins like it is another variable.
+        {L"NoDefaultCurrentDirectoryInExePathX=0\0\0"s,
+         L"NoDefaultCurrentDirectoryInExePathX=0\0NoDefaultCurrentDirectoryInExePath=1\0\0"s},
+        // An unterminated last entry is left out.
+        {L"A=1\0B=2"s, L"A=1\0NoDefaultCurrentDirectoryInExePath=1\0\0"s},
+        {L""s, L"NoDefaultCurrentDirectoryInExePath=1\0\0"s},
+    };
+    for (const auto& c : cases) EXPECT_EQ(bootstrap::environment_with(c.block, name, L"1"), c.result);
+}
+
+// Where the working folder can be private: only on a local volume that
+// keeps access lists.
+TEST(VolumePolicy, OnlyLocalVolumesWithAccessListsHoldTheWorkingFolder) {
+    const struct {
+        bootstrap::volume_facts facts;
+        const char* reason;
+    } cases[] = {
+        {{true, true, false, "NTFS"}, ""},
+        {{true, true, false, "ReFS"}, ""},
+        {{true, false, false, "FAT32"}, "a volume that keeps no access permissions (FAT32)"},
+        {{true, false, false, ""}, "a volume that keeps no access permissions"},
+        {{true, true, true, "NTFS"}, "a network share"},
+        {{true, false, true, "FAT32"}, "a network share"},
+        {{false, true, false, "NTFS"}, "a volume whose access permissions cannot be checked"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(bootstrap::unprotected_volume_reason(c.facts), c.reason);
 }

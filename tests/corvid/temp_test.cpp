@@ -299,7 +299,7 @@ TEST(RemoveDirectoryTree, LinkSwappedInDuringRemovalNeverLeadsOutside) {
         // At least 3 s, and on a loaded machine for as long as it takes the
         // racer and the removals to get going.
         const DWORD start = ::GetTickCount();
-        for (DWORD spent = 0; spent < 60000 && (spent < 3000 || rounds < 20 || !exists(scratch.path() + "hundred"));
+        for (DWORD spent = 0; spent < 60000 && (spent < 3000 || rounds <= 20 || !exists(scratch.path() + "hundred"));
              spent = ::GetTickCount() - start) {
             // Built beside the tree and moved in, so that nothing is ever
             // written through a link the racer has just put there.
@@ -517,6 +517,23 @@ TEST(WorkingFolder, HeldFolderCannotBeRenamedAway) {
     EXPECT_FALSE(::MoveFileW(folder.path().c_str(), wide(scratch.path() + "moved").c_str()));
     EXPECT_EQ(folder.remove(0), corvid::working_folder::removal::removed);
     EXPECT_TRUE(test_support::names_in(scratch.path()).empty());
+}
+
+// The emptied folder is deleted through a handle opened by its path, and
+// only when that handle shows the folder held: a folder put at that path
+// meanwhile (here after its parent was renamed away, which Wine allows above
+// an open folder) is someone else's and stays.
+TEST(WorkingFolder, FolderPutInItsPlaceIsNotDeleted) {
+    scratch_dir scratch("impostor");
+    const std::string parent = scratch.path() + "parent\\";
+    ASSERT_TRUE(::CreateDirectoryA(parent.c_str(), nullptr));
+    corvid::working_folder folder;
+    ASSERT_TRUE(folder.create(wide(parent), L"ZELT1")) << ::GetLastError();
+    if (!::MoveFileA(parent.c_str(), (scratch.path() + "moved").c_str()))
+        GTEST_SKIP() << "a folder above a held one cannot be renamed here";
+    ASSERT_TRUE(::CreateDirectoryA(parent.c_str(), nullptr) && ::CreateDirectoryA((parent + "ZELT1").c_str(), nullptr));
+    EXPECT_EQ(folder.remove(0), corvid::working_folder::removal::left);
+    EXPECT_TRUE(exists(parent + "ZELT1\\")) << "a folder that was not the one held was deleted";
 }
 
 // Deeper trees are left in place rather than followed down on the stack.

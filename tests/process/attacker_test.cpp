@@ -8,7 +8,11 @@
 #include "corvid/handle.hpp"
 #include "corvid/lock.hpp"
 #include "corvid/log/policy.hpp"
+#include "corvid/unicode/convert.hpp"
 #include "tests/process/harness.hpp"
+
+// After the Windows headers it needs.
+#include <shellapi.h>
 
 using process_test::installer_fixture;
 using process_test::read_all;
@@ -76,7 +80,6 @@ TEST(Attacker, LinkInTheTemporaryPathRetargetedWhileTheRunWaits) {
     EXPECT_EQ(result.exit_code, code);
     auto report = f.report();
     EXPECT_EQ(report["path"], real + name + "\\probe.exe");
-    EXPECT_EQ(report["cwd"], real.substr(0, real.size() - 1));
     EXPECT_NE(report["commandline"].find("\\\"" + real + "KAVRO_msi.log.txt\\\""), std::string::npos);
     EXPECT_EQ(names_in(planted), (std::vector<std::string>{"precious.txt", "probe.exe"}));
     expect_no_working_folder_in(real);
@@ -123,13 +126,25 @@ TEST(Attacker, PreCreatedFolderHoldingAHardLinkToAReadOnlyFile) {
 TEST(Attacker, LogLockHeldForEver) {
     installer_fixture f("heldlock");
     const std::string installer = f.pack(values);
+    // A log of earlier runs: opening it takes no lock, its first line does.
+    write_all(f.temp() + "Keelson.log.txt", "\xEF\xBB\xBF");
     corvid::real_mutex lock(corvid::log::file_lock_name(f.temp() + "Keelson"));
     lock.lock();
     auto result = f.run(installer, "/s", code);
     lock.unlock();
     ASSERT_TRUE(result.finished) << "the run waited for the log's lock until it was killed";
     EXPECT_EQ(result.exit_code, code);
-    EXPECT_NE(read_all(f.temp() + "Keelson.log.txt").find("File: "), std::string::npos);
+    const std::string log = read_all(f.temp() + "Keelson.log.txt");
+    EXPECT_NE(log.find("File: "), std::string::npos);
+    // Only one line waits for the lock: the others follow it at once (their
+    // stamps, "YYYY/MM/DD hh:mm:ss", a second or so apart at most, where a
+    // wait at each line would put seconds between every two).
+    std::vector<int> seconds;
+    for (std::size_t at = log.find("\r\n"); at != std::string::npos && at + 21 < log.size(); at = log.find("\r\n", at + 2))
+        seconds.push_back(std::stoi(log.substr(at + 13, 2)) * 3600 + std::stoi(log.substr(at + 16, 2)) * 60 +
+                          std::stoi(log.substr(at + 19, 2)));
+    ASSERT_GE(seconds.size(), 3u) << log;
+    EXPECT_LE((seconds.back() - seconds.front() + 86400) % 86400, 2) << log;
 }
 
 // A scanner opens the payload as the run ends and keeps it without delete
@@ -179,4 +194,98 @@ TEST(Attacker, PayloadHeldByAScannerAtTheCleanUp) {
             ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, L"PendingFileRenameOperations", REG_MULTI_SZ, before.c_str(),
                               static_cast<DWORD>(before.size() * sizeof(wchar_t)));
     }
+}
+
+namespace {
+
+// The library a test plants: loading it appends its path to PLANTED_MARKER.
+std::string planted_library() { return process_test::bin_dir() + "..\\planted-process\\tarnwick_opt.dll"; }
+
+// Keys made under HKLM\Software\Classes for as long as the object lives.
+class machine_classes {
+public:
+    void set(const std::string& key, const std::string& value) {
+        HKEY handle = nullptr;
+        DWORD disposition = 0;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("Software\\Classes\\" + key).c_str(), 0, nullptr, 0,
+                                    KEY_ALL_ACCESS, nullptr, &handle, &disposition),
+                  ERROR_SUCCESS)
+            << key;
+        if (disposition == REG_CREATED_NEW_KEY) made_.insert(made_.begin(), key);
+        ::RegSetValueExA(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>(value.size() + 1));
+        ::RegCloseKey(handle);
+    }
+    ~machine_classes() {
+        for (const std::string& key : made_) ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("Software\\Classes\\" + key).c_str());
+    }
+
+private:
+    std::vector<std::string> made_;  // deepest first
+};
+
+}  // namespace
+
+// A handler registered for programs is loaded by the shell into whoever asks
+// it to start one. On Windows the user's own classes (HKCU\Software\Classes)
+// are merged over the machine's, for elevated processes too, so any process
+// of the user can register one; Wine does not merge them, and the machine's
+// classes stand in for them here. The run starts its payload without the
+// shell, and loads no handler.
+TEST(Attacker, ClassHandlerRegisteredForProgramsIsNeverLoaded) {
+    installer_fixture f("classes");
+    const std::string installer = f.pack(values);
+    const std::string handler = f.work() + "handler.dll", marker = f.temp() + "loads.txt";
+    ASSERT_TRUE(::CopyFileA(planted_library().c_str(), handler.c_str(), FALSE));
+    const std::string clsid = "{5F0E3C1A-7B2D-4E8F-9A61-2C4D8B7E1F30}";
+    machine_classes classes;
+    classes.set(".exe", "exefile");
+    classes.set("exefile\\shellex\\ContextMenuHandlers\\" + clsid, "");
+    classes.set("CLSID\\" + clsid + "\\InprocServer32", handler);
+
+    auto result = f.run(installer, "/s", code, {{"PLANTED_MARKER", marker}});
+    EXPECT_EQ(result.exit_code, code);
+    EXPECT_FALSE(f.report().empty()) << "the payload did not run";
+    EXPECT_EQ(read_all(marker), "") << "a class handler was loaded into the run";
+
+    // The shell's own start of a program takes the handler: the test can tell.
+    ::SetEnvironmentVariableA("PLANTED_MARKER", marker.c_str());
+    const std::wstring probe = corvid::unicode::to_wide(process_test::bin_dir() + "probe.exe", CP_ACP);
+    SHELLEXECUTEINFOW record{};
+    record.cbSize = sizeof(record);
+    record.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    record.lpVerb = L"open";
+    record.lpFile = probe.c_str();
+    record.nShow = SW_HIDE;
+    const bool started = ::ShellExecuteExW(&record);
+    ::SetEnvironmentVariableA("PLANTED_MARKER", nullptr);
+    ASSERT_TRUE(started);
+    corvid::unique_handle process(record.hProcess);
+    ::WaitForSingleObject(process.get(), 30000);
+    EXPECT_NE(read_all(marker).find("handler.dll"), std::string::npos) << "the shell loaded no handler: the test cannot tell";
+}
+
+// A setup loads an optional library and starts "msiexec.exe" by bare names;
+// a process of the user has planted both in %TEMP%. Neither is taken: the
+// payload's current directory is one only administrators can write.
+TEST(Attacker, ProgramAndLibraryPlantedInTheTemporaryDirectory) {
+    installer_fixture f("cwdplant");
+    const std::string installer = f.pack(values);
+    const std::string marker = f.work() + "loads.txt";
+    ASSERT_TRUE(::CopyFileA(planted_library().c_str(), (f.temp() + "tarnwick_opt.dll").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA((process_test::bin_dir() + "probe.exe").c_str(), (f.temp() + "msiexec.exe").c_str(), FALSE));
+    auto result = f.run(installer, "/s", code,
+                        {{"PLANTED_MARKER", marker},
+                         {"PROBE_LOAD", "tarnwick_opt.dll"},
+                         {"PROBE_START", "msiexec.exe /x {00000000-0000-0000-0000-000000000000} /qn"}});
+    EXPECT_EQ(result.exit_code, code);
+    auto report = f.report();
+    ASSERT_FALSE(report.empty()) << "the payload did not run";
+    EXPECT_EQ(report["loaded"], "none");
+    EXPECT_EQ(read_all(marker), "") << "the planted library was loaded";
+    // The system's msiexec ran: the planted copy of the probe would have
+    // exited with the probe's code and reported itself.
+    EXPECT_NE(report["started"], "none");
+    EXPECT_NE(report["started"], std::to_string(code));
+    EXPECT_EQ(read_all(f.report_path()).find("\ncommandline="), std::string::npos) << "the planted program ran";
 }

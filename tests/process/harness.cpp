@@ -149,7 +149,8 @@ std::string installer_fixture::pack_raw(const std::vector<std::string>& argument
 }
 
 std::string installer_fixture::pack(const std::vector<std::pair<std::string, std::string>>& values,
-                                    const std::string& name, const std::string& stub) {
+                                    const std::string& name, const std::string& stub,
+                                    const std::vector<std::pair<std::string, std::string>>& files) {
     std::vector<std::string> args;
     bool names_executable = false;
     for (const auto& [key, value] : values) {
@@ -163,6 +164,10 @@ std::string installer_fixture::pack(const std::vector<std::pair<std::string, std
     }
     args.push_back("--file");
     args.push_back("installer32=" + bin_dir() + "probe.exe");
+    for (const auto& [key, path] : files) {
+        args.push_back("--file");
+        args.push_back(key + "=" + path);
+    }
     return pack_raw(args, name, stub);
 }
 

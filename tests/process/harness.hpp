@@ -43,10 +43,12 @@ public:
 
     // Packs bootstrapper.exe with the probe as file entry "installer32" and
     // the given value entries (in reading order), then "executable32" =
-    // "%installer32%" unless values already name it. Returns the path.
-    // `stub` names another stub program of the build folder.
+    // "%installer32%" unless values already name it, then `files` (key,
+    // path), read after the probe. Returns the path. `stub` names another
+    // stub program of the build folder.
     std::string pack(const std::vector<std::pair<std::string, std::string>>& values,
-                     const std::string& name = "setup.exe", const std::string& stub = "bootstrapper.exe");
+                     const std::string& name = "setup.exe", const std::string& stub = "bootstrapper.exe",
+                     const std::vector<std::pair<std::string, std::string>>& files = {});
     // chunkpack build with explicit arguments (after --stub/--out).
     std::string pack_raw(const std::vector<std::string>& arguments, const std::string& name,
                          const std::string& stub = "bootstrapper.exe");

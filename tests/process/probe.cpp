@@ -10,7 +10,19 @@
 //                   the full paths of the modules loaded in the process that
 //                   started the probe (the waiting bootstrapper), separated
 //                   by "|", or "unreadable"
-// Report lines: "commandline=", "cwd=", "path=", each followed by the exact
+//   PROBE_LOAD      a library to load by bare name, as a setup loads an
+//                   optional one: "loaded=" its full path, or "none"
+//   PROBE_START     a command line to start with no program path, as a setup
+//                   starts "msiexec.exe": "started=" its exit code, or "none"
+//                   (the variable is removed first, so that what starts is
+//                   not told to start again)
+//   PROBE_COMPANIONS when set, the probe works on files beside itself as a
+//                   setup does: rewrites "companion.txt" opened exclusively,
+//                   deletes "doomed.txt", renames "moved.txt" to
+//                   "renamed.txt"; "companions=ok", or what failed with the
+//                   system's error code
+// Report lines: "commandline=", "cwd=", "path=", "nodefaultcwd=" (the value
+// of NoDefaultCurrentDirectoryInExePath), each followed by the exact
 // text (ANSI, as the narrow functions give it), "wcommandline=", "wcwd=",
 // "wpath=", the same from the wide functions as UTF-8, "image=", a 64-bit FNV-1a hash of the probe's own file in hex, by
 // which a test tells the intact payload from damaged bytes, and "folder=",
@@ -112,6 +124,44 @@ std::string parent_modules() {
     return list.empty() ? "unreadable" : list;
 }
 
+std::string loaded_library(const std::string& name) {
+    HMODULE module = ::LoadLibraryA(name.c_str());
+    if (!module) return "none";
+    char path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(module, path, MAX_PATH);
+    return std::string(path, length);
+}
+
+std::string started_program(std::string command_line) {
+    ::SetEnvironmentVariableA("PROBE_START", nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return "none";
+    corvid::unique_handle process(info.hProcess), thread(info.hThread);
+    DWORD code = 0;
+    ::WaitForSingleObject(process.get(), 60000);
+    ::GetExitCodeProcess(process.get(), &code);
+    return std::to_string(code);
+}
+
+// What a setup does to the files it brought along.
+std::string work_on_companions(const std::string& folder) {
+    std::string failed;
+    auto note = [&](const char* what) { failed += (failed.empty() ? "" : ",") + std::string(what) + ":" + std::to_string(::GetLastError()); };
+    {
+        corvid::unique_file exclusive(::CreateFileA((folder + "companion.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!exclusive || !::SetEndOfFile(exclusive.get()) || !::WriteFile(exclusive.get(), "rewritten", 9, &written, nullptr))
+            note("rewrite");
+    }
+    if (!::DeleteFileA((folder + "doomed.txt").c_str())) note("delete");
+    if (!::MoveFileA((folder + "moved.txt").c_str(), (folder + "renamed.txt").c_str())) note("rename");
+    return failed.empty() ? "ok" : failed;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -137,7 +187,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                            "path=" + std::string(path, path_length) + "\n" +
                            "image=" + image_hash(std::string(path, path_length).c_str()) + "\n" +
                            "folder=" + folder_names(std::string(path, path_length)) + "\n" + wide_report();
+        text += "nodefaultcwd=" + env("NoDefaultCurrentDirectoryInExePath") + "\n";
         if (!env("PROBE_PARENT_MODULES").empty()) text += "parent_modules=" + parent_modules() + "\n";
+        if (const std::string library = env("PROBE_LOAD"); !library.empty())
+            text += "loaded=" + loaded_library(library) + "\n";
+        if (const std::string command = env("PROBE_START"); !command.empty())
+            text += "started=" + started_program(command) + "\n";
+        if (!env("PROBE_COMPANIONS").empty()) {
+            const std::string own(path, path_length);
+            text += "companions=" + work_on_companions(own.substr(0, own.rfind('\\') + 1)) + "\n";
+        }
         append_file(report, text);
     }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <thread>
 #include <regex>
@@ -14,6 +15,8 @@
 #include "corvid/temp.hpp"
 #include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
+
+#include <tlhelp32.h>
 
 #include "tests/process/harness.hpp"
 
@@ -57,7 +60,7 @@ TEST(Run, ExitCodesPassThroughUnchanged) {
     }
 }
 
-TEST(Run, PayloadGetsComposedParametersFromTheTempDirectory) {
+TEST(Run, PayloadStartsAsItselfWithTheComposedParameters) {
     installer_fixture f("params");
     std::string installer = f.pack(shipped_values);
     auto result = f.run(installer, "/s");
@@ -67,10 +70,16 @@ TEST(Run, PayloadGetsComposedParametersFromTheTempDirectory) {
     ASSERT_FALSE(report.empty()) << "the payload did not run";
 
     const std::string temp = no_slash(f.temp());
-    EXPECT_EQ(parameters_of(report["commandline"]),
-              "/s /V\"/l*v \\\"" + temp + "\\KAVRO_msi.log.txt\\\"  TARNWICKPROP=1 WEBINSTALLER=1 \"");
-    // Started from the temporary directory, not from the working directory.
-    EXPECT_EQ(report["cwd"], temp);
+    // Its own quoted path, one blank, the parameters: as a shell's start
+    // would have given it.
+    EXPECT_EQ(report["wcommandline"], "\"" + report["wpath"] + "\" /s /V\"/l*v \\\"" + temp +
+                                          "\\KAVRO_msi.log.txt\\\"  TARNWICKPROP=1 WEBINSTALLER=1 \"");
+    // Its current directory is one that only administrators can write, and
+    // it searches none for the programs it starts by bare name.
+    char system[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
+    EXPECT_EQ(report["cwd"], std::string(system, length));
+    EXPECT_EQ(report["nodefaultcwd"], "1");
     // The payload itself lies in the per-run working directory.
     std::regex in_working_directory(std::regex_replace(temp, std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)") +
                                     R"(\\ZELT-?[0-9]+\\probe\.exe)");
@@ -88,6 +97,69 @@ TEST(Run, OwnPropertySwitchIsMergedIntoTheArchiveSwitch) {
     const std::string temp = no_slash(f.temp());
     EXPECT_EQ(parameters_of(f.report()["commandline"]),
               "/s  /V\"/l*v \\\"" + temp + "\\KAVRO_msi.log.txt\\\" X=1 A=1 B=1 \"");
+}
+
+// A setup rewrites, deletes and renames the files it brought along, as in a
+// plain folder: nothing of the run's stands in its way, and nothing is left.
+TEST(Run, PayloadWorksOnItsCompanionFiles) {
+    installer_fixture f("companions");
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const char* name : {"companion.txt", "doomed.txt", "moved.txt"}) {
+        process_test::write_all(f.work() + name, std::string("original ") + name);
+        files.emplace_back(name, f.work() + name);
+    }
+    const std::string installer = f.pack(shipped_values, "setup.exe", "bootstrapper.exe", files);
+    auto result = f.run(installer, "/s", 7, {{"PROBE_COMPANIONS", "1"}});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exit_code, 7u);
+    EXPECT_EQ(f.report()["companions"], "ok");
+    EXPECT_FALSE(has_working_directory(f.temp_entries()));
+}
+
+// Setup files named outside ASCII in the installer's code page extract under
+// their real names, and the payload starts by its own. Each pair of names
+// runs where the ANSI code page holds it: the Western one here, the Japanese
+// one in a prefix of code page 932, where the second byte of 表 (0x95 0x5C)
+// is a backslash's.
+TEST(Run, FilesNamedOutsideAsciiExtractAndStartUnderTheirNames) {
+    if (const char* required = std::getenv("CORVID_REQUIRE_ACP")) {
+        ASSERT_EQ(::GetACP(), std::strtoul(required, nullptr, 10)) << "the prefix has another code page";
+    }
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"Setup_Fran\u00E7ais.exe", L"Donn\u00E9es \u00E9t\u00E9.txt"},
+        {L"\u8868\u793A.exe", L"\u8868.txt"},
+    };
+    int ran = 0;
+    for (const auto& [payload_name, companion_name] : cases) {
+        // Only names that the code page holds exactly (no look-alike).
+        auto exactly = [](const wchar_t* text, std::string& narrow) {
+            BOOL lossy = FALSE;
+            char buffer[MAX_PATH];
+            const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, buffer, MAX_PATH, nullptr, &lossy);
+            narrow.assign(buffer, n > 0 ? n - 1 : 0);
+            return n > 0 && !lossy;
+        };
+        std::string payload, companion;
+        if (!exactly(payload_name, payload) || !exactly(companion_name, companion)) continue;
+        ++ran;
+        installer_fixture f("names");
+        ASSERT_TRUE(::CopyFileA((process_test::bin_dir() + "probe.exe").c_str(), (f.work() + payload).c_str(), FALSE));
+        process_test::write_all(f.work() + companion, "companion");
+        const std::string installer =
+            f.pack_raw({"--value", "executable32=%installer32%", "--file", "installer32=" + f.work() + payload,
+                        "--file", "readme=" + f.work() + companion},
+                       "setup.exe");
+        auto result = f.run(installer, "/s", 7);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exit_code, 7u) << payload;
+        auto report = f.report();
+        const std::string wpath = report["wpath"], wanted = "\\" + corvid::unicode::to_utf8(payload_name);
+        EXPECT_TRUE(wpath.size() > wanted.size() && wpath.compare(wpath.size() - wanted.size(), wanted.size(), wanted) == 0)
+            << wpath;
+        EXPECT_EQ(report["folder"], std::min(payload, companion) + "|" + std::max(payload, companion));
+        EXPECT_FALSE(has_working_directory(f.temp_entries()));
+    }
+    EXPECT_GT(ran, 0) << "no case fits the code page " << ::GetACP();
 }
 
 // Text outside the ANSI code page reaches the payload exactly: no letter is
@@ -205,14 +277,21 @@ TEST(Run, MissingTailEndsWithOne) {
     EXPECT_FALSE(has_working_directory(f.temp_entries()));
 }
 
+// A file to start that is missing, or that is no program (a script that the
+// shell would have run through its interpreter): nothing is started.
 TEST(Run, PayloadThatCannotBeStartedEndsWithOne) {
     installer_fixture f("nostart");
-    std::string installer = f.pack({{"executable32", "missing.exe"}});
-    auto result = f.run(installer, "/s");
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exit_code, 1u);
-    EXPECT_TRUE(f.report().empty());
-    EXPECT_FALSE(has_working_directory(f.temp_entries()));
+    const std::string script = f.work() + "setup.cmd";
+    process_test::write_all(script, "@echo commandline=started>\"%PROBE_REPORT%\"\r\n");
+    for (const std::string& installer :
+         {f.pack({{"executable32", "missing.exe"}}),
+          f.pack_raw({"--value", "executable32=%installer32%", "--file", "installer32=" + script}, "script.exe")}) {
+        auto result = f.run(installer, "/s");
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exit_code, 1u) << installer;
+        EXPECT_TRUE(f.report().empty()) << installer;
+        EXPECT_FALSE(has_working_directory(f.temp_entries()));
+    }
 }
 
 // The working folder's name is predictable, and %TEMP% is the user's: any
@@ -294,25 +373,45 @@ std::string fnv_hash(const std::string& bytes) {
     return text;
 }
 
+// Whether a process of the probe's name runs.
+bool probe_process_exists() {
+    corvid::unique_file processes(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = processes && ::Process32First(processes.get(), &entry); more;
+         more = ::Process32Next(processes.get(), &entry))
+        if (_stricmp(entry.szExeFile, "probe.exe") == 0) return true;
+    return false;
+}
+
 // Another process of the user, trying again and again to overwrite, rename
-// and delete the payload in any working folder under `temp`. It stops a
-// moment after the probe has reported (the probe then still runs for a
-// while): once the payload has ended the run releases its files for the
-// clean-up, and what happens to them then no longer matters. Counts the
-// attempts made on an existing payload and what succeeded.
+// and delete the payload in any working folder under `temp`, until the
+// payload has started: from then on its files are its own, as in a plain
+// folder. A success counts only when no payload ran yet after it (the run
+// lets go of its files once the payload's process exists, so a success seen
+// with no such process fell before that). Counts the attempts made on an
+// existing payload and what succeeded.
 struct payload_attacker {
     std::string temp;
-    std::string report;
     std::atomic<bool> stop{false};
     int attempts = 0;
     std::vector<std::string> successes;
+    // Something succeeded once the payload ran (where no access list keeps
+    // the user out, as under Wine): what the payload reports of its own file
+    // then tells nothing.
+    bool late = false;
+
+    void succeeded(const char* what) {
+        if (!probe_process_exists()) {
+            successes.push_back(what);
+        } else {
+            late = true;
+            stop = true;
+        }
+    }
 
     void run() {
-        DWORD reported_at = 0;
-        while (!stop) {
-            if (!reported_at && ::GetFileAttributesA(report.c_str()) != INVALID_FILE_ATTRIBUTES)
-                reported_at = ::GetTickCount() | 1;
-            if (reported_at && ::GetTickCount() - reported_at > 150) return;
+        while (!stop && !probe_process_exists()) {
             WIN32_FIND_DATAA entry;
             corvid::unique_find listing(::FindFirstFileA((temp + "ZELT*").c_str(), &entry));
             if (!listing) continue;
@@ -326,15 +425,15 @@ struct payload_attacker {
                 if (writer) {
                     DWORD written = 0;
                     if (::WriteFile(writer.get(), "EVIL", 4, &written, nullptr) && written == 4) {
-                        successes.push_back("overwritten");
+                        succeeded("overwritten");
                         // Still open while the run takes its read-only hold:
                         // that hold must then fail and nothing be started.
                         ::Sleep(300);
                     }
                 }
                 writer.reset();
-                if (::MoveFileExA(payload.c_str(), (payload + ".moved").c_str(), 0)) successes.push_back("renamed");
-                if (::DeleteFileA(payload.c_str())) successes.push_back("deleted");
+                if (::MoveFileExA(payload.c_str(), (payload + ".moved").c_str(), 0)) succeeded("renamed");
+                if (::DeleteFileA(payload.c_str())) succeeded("deleted");
             } while (!stop && ::FindNextFileA(listing.get(), &entry));
         }
     }
@@ -346,7 +445,11 @@ struct payload_attacker {
 // nobody may change, rename or delete it.
 TEST(Run, PayloadCannotBeSwappedBeforeItStarts) {
     installer_fixture f("swap");
-    std::string installer = f.pack(shipped_values);
+    // Extracted after the payload, so that the attacker has the time between
+    // the payload's extraction and its start.
+    const std::string padding = f.work() + "padding.bin";
+    process_test::write_all(padding, std::string(48 << 20, 'p'));
+    std::string installer = f.pack(shipped_values, "setup.exe", "bootstrapper.exe", {{"padding", padding}});
     const std::string intact = fnv_hash(process_test::read_all(process_test::bin_dir() + "probe.exe"));
     int started = 0;
     const DWORD begin = ::GetTickCount();
@@ -354,10 +457,8 @@ TEST(Run, PayloadCannotBeSwappedBeforeItStarts) {
         ::DeleteFileA(f.report_path().c_str());
         payload_attacker attacker;
         attacker.temp = f.temp();
-        attacker.report = f.report_path();
         std::thread thread([&] { attacker.run(); });
-        // The probe stays a moment, so that attempts also fall while it runs.
-        auto result = f.run(installer, "/s", 7, {{"PROBE_SLEEP_MS", "400"}});
+        auto result = f.run(installer, "/s", 7);
         attacker.stop = true;
         thread.join();
         ASSERT_TRUE(result.finished);
@@ -373,8 +474,10 @@ TEST(Run, PayloadCannotBeSwappedBeforeItStarts) {
         auto report = f.report();
         if (result.exit_code == 7) {
             ++started;
-            EXPECT_EQ(report["image"], intact) << "round " << round << ": a changed payload was started";
-            EXPECT_EQ(report["folder"], "probe.exe");
+            if (!attacker.late) {
+                EXPECT_EQ(report["image"], intact) << "round " << round << ": a changed payload was started";
+                EXPECT_EQ(report["folder"], "padding.bin|probe.exe");
+            }
         } else {
             // An open for writing slipped in while the extracted file was
             // handed over to its read-only handle: then nothing is started.
@@ -425,7 +528,7 @@ private:
 
 }  // namespace
 
-// %TEMP% at a drive root: the payload starts in the root itself, not in the
+// %TEMP% at a drive root: the MSI log lies in the root itself, not in the
 // drive's current directory, and the clean-up leaves and removes the working
 // folder.
 TEST(Run, TempAtADriveRoot) {
@@ -439,7 +542,6 @@ TEST(Run, TempAtADriveRoot) {
     EXPECT_EQ(result.exit_code, 7u);
     auto report = f.report();
     ASSERT_FALSE(report.empty()) << "the payload did not run";
-    EXPECT_EQ(report["cwd"], drive.root());
     EXPECT_EQ(report["path"].rfind(drive.root() + "ZELT", 0), 0u) << report["path"];
     EXPECT_NE(parameters_of(report["commandline"]).find("\\\"" + drive.root() + "KAVRO_msi.log.txt\\\""),
               std::string::npos)
