@@ -72,13 +72,6 @@ const section* image::section_at_offset(std::uint64_t offset) const noexcept {
     return nullptr;
 }
 
-bool is_program(const image& headers) noexcept {
-    constexpr std::uint16_t executable_image = 0x0002, dll = 0x2000;
-    constexpr std::uint16_t windows_gui = 2, windows_console = 3;
-    return (headers.characteristics & executable_image) && !(headers.characteristics & dll) &&
-           (headers.subsystem == windows_gui || headers.subsystem == windows_console);
-}
-
 image read_image(seekable_input& input) {
     image result;
     if (!input.size(result.file_size)) throw format_error("cannot tell the file's size: " + input.failure_text());
@@ -93,7 +86,6 @@ image read_image(seekable_input& input) {
     if (coff.compare(0, 4, std::string_view("PE\0\0", 4)) != 0) throw format_error("no PE signature");
     const unsigned section_count = read16(coff, 4 + 2);
     result.optional_header_size = read16(coff, 4 + 16);
-    result.characteristics = read16(coff, 4 + 18);
     if (section_count == 0 || section_count > max_sections)
         throw format_error("the image has " + std::to_string(section_count) + " sections");
 
@@ -116,7 +108,6 @@ image read_image(seekable_input& input) {
     result.size_of_image = read32(optional, 56);
     result.size_of_headers = read32(optional, 60);
     result.checksum = read32(optional, 64);
-    result.subsystem = read16(optional, 68);
     result.size_of_image_offset = result.optional_header_offset + 56;
     result.checksum_offset = result.optional_header_offset + 64;
     result.directories_offset = result.optional_header_offset + static_cast<std::uint32_t>(first_directory);

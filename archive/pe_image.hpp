@@ -57,8 +57,6 @@ struct image {
     std::uint32_t size_of_image = 0;
     std::uint32_t size_of_headers = 0;
     std::uint32_t checksum = 0;
-    std::uint16_t characteristics = 0;          // the COFF header's
-    std::uint16_t subsystem = 0;
     // File offsets of fields that a writer of the image updates.
     std::uint32_t size_of_image_offset = 0;
     std::uint32_t checksum_offset = 0;
@@ -81,12 +79,14 @@ struct image {
 // inside the file. Throws format_error with the reason otherwise.
 image read_image(seekable_input& input);
 
-// Whether the system can start the image as a process of its own: an
-// executable image, not a DLL, for the Windows GUI or console subsystem (not
-// a driver, not a native or EFI program). A file that is no PE image (a
-// Windows Installer package, a batch file) is no program either: only the
-// shell knows what to do with it.
-bool is_program(const image& headers) noexcept;
+// Whether the file is a program that the system starts as a process of its
+// own: a PE image (PE32 or PE32+) marked executable, not a DLL, for the
+// Windows GUI or console subsystem (not a driver, not a native or EFI
+// program). A file that is no PE image (a Windows Installer package, a batch
+// file) is no program either: only the shell knows what to do with it. Reads
+// the headers' first 4 KiB only, as the bootstrapper does before it starts a
+// payload; a file that cannot be read is no program.
+bool is_program(seekable_input& input);
 
 // The optional header's checksum of a whole file as the loader and the
 // signing tools compute it: 16-bit little-endian words summed with end-around

@@ -40,11 +40,7 @@ std::wstring system_directory() {
 bool is_program_file(const std::string& path) {
     archive::win32_input input;
     if (!input.open(path)) return true;  // the start says why it cannot be opened
-    try {
-        return archive::pe::is_program(archive::pe::read_image(input));
-    } catch (const archive::pe::format_error&) {
-        return false;
-    }
+    return archive::pe::is_program(input);
 }
 
 int refuse_start(const char* reason) {

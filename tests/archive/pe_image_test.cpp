@@ -223,3 +223,32 @@ TEST(PeImage, ChecksumAgreesWithTheSystemOnARealProgram) {
     }
 }
 #endif
+
+// What the bootstrapper starts as a process of its own: an executable image
+// for the GUI or console subsystem, PE32 or PE32+, and nothing else.
+TEST(PeImage, OnlyExecutablesOfTheWindowsSubsystemsArePrograms) {
+    const std::size_t characteristics = 0x84 + 18, subsystem = 0x98 + 68;
+    const struct {
+        bool plus;
+        std::function<void(std::string&)> change;
+        bool program;
+    } cases[] = {
+        {false, [](std::string& b) { write16(b, characteristics, 0x0102); write16(b, subsystem, 2); }, true},
+        {true, [](std::string& b) { write16(b, characteristics, 0x0022); write16(b, subsystem, 3); }, true},
+        {false, [](std::string& b) { write16(b, characteristics, 0x2102); write16(b, subsystem, 2); }, false},  // DLL
+        {false, [](std::string& b) { write16(b, characteristics, 0x0100); write16(b, subsystem, 2); }, false},  // not executable
+        {false, [](std::string& b) { write16(b, characteristics, 0x0102); write16(b, subsystem, 1); }, false},  // native
+        {false, [](std::string& b) { write16(b, characteristics, 0x0102); write16(b, subsystem, 10); }, false}, // EFI
+        {false, [](std::string& b) { write16(b, characteristics, 0x0102); write16(b, subsystem, 2); b[0x98] = 7; }, false},
+        {false, [](std::string& b) { write16(b, characteristics, 0x0102); write16(b, subsystem, 2); b[0x80] = 'N'; }, false},
+        {false, [](std::string& b) { write16(b, characteristics, 0x0102); write16(b, subsystem, 2); b.resize(subsystem + 1); }, false},
+        {false, [](std::string& b) { write16(b, subsystem, 2); write32(b, 0x3c, 0xfff0); }, false},
+        {false, [](std::string& b) { b = "@echo off\r\nstart setup.msi\r\n"; }, false},
+    };
+    for (const auto& c : cases) {
+        std::string bytes = minimal_image(c.plus);
+        c.change(bytes);
+        archive::memory_input input(bytes);
+        EXPECT_EQ(archive::pe::is_program(input), c.program) << &c - cases;
+    }
+}

@@ -169,12 +169,7 @@ bool bare_name_of(const std::string& path) {
 // Installer package or a script cannot be the file to start.
 bool is_program(const std::string& path) {
     archive::stdio_input input;
-    if (!input.open(path)) return false;
-    try {
-        return archive::pe::is_program(archive::pe::read_image(input));
-    } catch (const archive::pe::format_error&) {
-        return false;
-    }
+    return input.open(path) && archive::pe::is_program(input);
 }
 
 // The keys of the references in `text` that `table` cannot resolve, read as
