@@ -198,55 +198,64 @@ TEST(Attacker, PayloadHeldByAScannerAtTheCleanUp) {
 
 namespace {
 
-// The library a test plants: loading it appends its path to PLANTED_MARKER.
-std::string planted_library() { return process_test::bin_dir() + "..\\planted-process\\tarnwick_opt.dll"; }
-
-// Keys made under HKLM\Software\Classes for as long as the object lives.
-class machine_classes {
-public:
+// Keys of HKLM\Software\Classes set for as long as the object lives; those
+// that were not there before are deleted again.
+struct machine_classes {
+    std::vector<std::string> made;
     void set(const std::string& key, const std::string& value) {
-        HKEY handle = nullptr;
-        DWORD disposition = 0;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("Software\\Classes\\" + key).c_str(), 0, nullptr, 0,
-                                    KEY_ALL_ACCESS, nullptr, &handle, &disposition),
-                  ERROR_SUCCESS)
-            << key;
-        if (disposition == REG_CREATED_NEW_KEY) made_.insert(made_.begin(), key);
-        ::RegSetValueExA(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                         static_cast<DWORD>(value.size() + 1));
-        ::RegCloseKey(handle);
+        const std::string path = "Software\\Classes\\" + key;
+        HKEY existing = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &existing) == ERROR_SUCCESS)
+            ::RegCloseKey(existing);
+        else
+            made.insert(made.begin(), path);
+        ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, path.c_str(), nullptr, REG_SZ, value.c_str(),
+                          static_cast<DWORD>(value.size() + 1));
     }
     ~machine_classes() {
-        for (const std::string& key : made_) ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("Software\\Classes\\" + key).c_str());
+        for (const std::string& path : made) ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
     }
-
-private:
-    std::vector<std::string> made_;  // deepest first
 };
 
 }  // namespace
 
-// A handler registered for programs is loaded by the shell into whoever asks
-// it to start one. On Windows the user's own classes (HKCU\Software\Classes)
-// are merged over the machine's, for elevated processes too, so any process
-// of the user can register one; Wine does not merge them, and the machine's
-// classes stand in for them here. The run starts its payload without the
-// shell, and loads no handler.
-TEST(Attacker, ClassHandlerRegisteredForProgramsIsNeverLoaded) {
+// What a process of the user registers or plants for programs, against a
+// setup that loads an optional library and starts "msiexec.exe" by bare
+// names. A handler registered for programs is loaded by the shell into
+// whoever asks it to start one; on Windows the user's own classes
+// (HKCU\Software\Classes) are merged over the machine's, for elevated
+// processes too (Wine does not merge them: the machine's classes stand in
+// here). A library and a program planted in %TEMP% are found by a search of
+// the current directory. The run starts its payload without the shell, from
+// a directory only administrators can write: none of it is taken.
+TEST(Attacker, WhatTheUserRegistersOrPlantsForProgramsIsNeverTaken) {
     installer_fixture f("classes");
     const std::string installer = f.pack(values);
-    const std::string handler = f.work() + "handler.dll", marker = f.temp() + "loads.txt";
-    ASSERT_TRUE(::CopyFileA(planted_library().c_str(), handler.c_str(), FALSE));
+    const std::string planted = process_test::bin_dir() + "..\\planted-process\\tarnwick_opt.dll";
+    const std::string handler = f.work() + "handler.dll", marker = f.work() + "loads.txt";
+    ASSERT_TRUE(::CopyFileA(planted.c_str(), handler.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA(planted.c_str(), (f.temp() + "tarnwick_opt.dll").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA((process_test::bin_dir() + "probe.exe").c_str(), (f.temp() + "msiexec.exe").c_str(), FALSE));
     const std::string clsid = "{5F0E3C1A-7B2D-4E8F-9A61-2C4D8B7E1F30}";
     machine_classes classes;
     classes.set(".exe", "exefile");
     classes.set("exefile\\shellex\\ContextMenuHandlers\\" + clsid, "");
     classes.set("CLSID\\" + clsid + "\\InprocServer32", handler);
 
-    auto result = f.run(installer, "/s", code, {{"PLANTED_MARKER", marker}});
+    auto result = f.run(installer, "/s", code,
+                        {{"PLANTED_MARKER", marker},
+                         {"PROBE_LOAD", "tarnwick_opt.dll"},
+                         {"PROBE_START", "msiexec.exe /x {00000000-0000-0000-0000-000000000000} /qn"}});
     EXPECT_EQ(result.exit_code, code);
-    EXPECT_FALSE(f.report().empty()) << "the payload did not run";
-    EXPECT_EQ(read_all(marker), "") << "a class handler was loaded into the run";
+    auto report = f.report();
+    ASSERT_FALSE(report.empty()) << "the payload did not run";
+    EXPECT_EQ(read_all(marker), "") << "a class handler or the planted library was loaded";
+    EXPECT_EQ(report["loaded"], "none");
+    // The system's msiexec ran: the planted copy of the probe would have
+    // exited with the probe's code and reported itself.
+    EXPECT_NE(report["started"], "none");
+    EXPECT_NE(report["started"], std::to_string(code));
+    EXPECT_EQ(read_all(f.report_path()).find("\ncommandline="), std::string::npos) << "the planted program ran";
 
     // The shell's own start of a program takes the handler: the test can tell.
     ::SetEnvironmentVariableA("PLANTED_MARKER", marker.c_str());
@@ -263,29 +272,4 @@ TEST(Attacker, ClassHandlerRegisteredForProgramsIsNeverLoaded) {
     corvid::unique_handle process(record.hProcess);
     ::WaitForSingleObject(process.get(), 30000);
     EXPECT_NE(read_all(marker).find("handler.dll"), std::string::npos) << "the shell loaded no handler: the test cannot tell";
-}
-
-// A setup loads an optional library and starts "msiexec.exe" by bare names;
-// a process of the user has planted both in %TEMP%. Neither is taken: the
-// payload's current directory is one only administrators can write.
-TEST(Attacker, ProgramAndLibraryPlantedInTheTemporaryDirectory) {
-    installer_fixture f("cwdplant");
-    const std::string installer = f.pack(values);
-    const std::string marker = f.work() + "loads.txt";
-    ASSERT_TRUE(::CopyFileA(planted_library().c_str(), (f.temp() + "tarnwick_opt.dll").c_str(), FALSE));
-    ASSERT_TRUE(::CopyFileA((process_test::bin_dir() + "probe.exe").c_str(), (f.temp() + "msiexec.exe").c_str(), FALSE));
-    auto result = f.run(installer, "/s", code,
-                        {{"PLANTED_MARKER", marker},
-                         {"PROBE_LOAD", "tarnwick_opt.dll"},
-                         {"PROBE_START", "msiexec.exe /x {00000000-0000-0000-0000-000000000000} /qn"}});
-    EXPECT_EQ(result.exit_code, code);
-    auto report = f.report();
-    ASSERT_FALSE(report.empty()) << "the payload did not run";
-    EXPECT_EQ(report["loaded"], "none");
-    EXPECT_EQ(read_all(marker), "") << "the planted library was loaded";
-    // The system's msiexec ran: the planted copy of the probe would have
-    // exited with the probe's code and reported itself.
-    EXPECT_NE(report["started"], "none");
-    EXPECT_NE(report["started"], std::to_string(code));
-    EXPECT_EQ(read_all(f.report_path()).find("\ncommandline="), std::string::npos) << "the planted program ran";
 }

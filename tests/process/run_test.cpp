@@ -60,10 +60,18 @@ TEST(Run, ExitCodesPassThroughUnchanged) {
     }
 }
 
+// The payload starts as itself with the composed parameters, and finds its
+// files as in a plain folder: it rewrites, deletes and renames the ones it
+// brought along, and nothing of the run's stands in its way.
 TEST(Run, PayloadStartsAsItselfWithTheComposedParameters) {
     installer_fixture f("params");
-    std::string installer = f.pack(shipped_values);
-    auto result = f.run(installer, "/s");
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const char* name : {"companion.txt", "doomed.txt", "moved.txt"}) {
+        process_test::write_all(f.work() + name, name);
+        files.emplace_back(name, f.work() + name);
+    }
+    std::string installer = f.pack(shipped_values, "setup.exe", "bootstrapper.exe", files);
+    auto result = f.run(installer, "/s", 0, {{"PROBE_COMPANIONS", "1"}});
     ASSERT_TRUE(result.finished);
     ASSERT_EQ(result.exit_code, 0u);
     auto report = f.report();
@@ -80,6 +88,7 @@ TEST(Run, PayloadStartsAsItselfWithTheComposedParameters) {
     const UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
     EXPECT_EQ(report["cwd"], std::string(system, length));
     EXPECT_EQ(report["nodefaultcwd"], "1");
+    EXPECT_EQ(report["companions"], "ok");
     // The payload itself lies in the per-run working directory.
     std::regex in_working_directory(std::regex_replace(temp, std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)") +
                                     R"(\\ZELT-?[0-9]+\\probe\.exe)");
@@ -99,23 +108,6 @@ TEST(Run, OwnPropertySwitchIsMergedIntoTheArchiveSwitch) {
               "/s  /V\"/l*v \\\"" + temp + "\\KAVRO_msi.log.txt\\\" X=1 A=1 B=1 \"");
 }
 
-// A setup rewrites, deletes and renames the files it brought along, as in a
-// plain folder: nothing of the run's stands in its way, and nothing is left.
-TEST(Run, PayloadWorksOnItsCompanionFiles) {
-    installer_fixture f("companions");
-    std::vector<std::pair<std::string, std::string>> files;
-    for (const char* name : {"companion.txt", "doomed.txt", "moved.txt"}) {
-        process_test::write_all(f.work() + name, std::string("original ") + name);
-        files.emplace_back(name, f.work() + name);
-    }
-    const std::string installer = f.pack(shipped_values, "setup.exe", "bootstrapper.exe", files);
-    auto result = f.run(installer, "/s", 7, {{"PROBE_COMPANIONS", "1"}});
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exit_code, 7u);
-    EXPECT_EQ(f.report()["companions"], "ok");
-    EXPECT_FALSE(has_working_directory(f.temp_entries()));
-}
-
 // Setup files named outside ASCII in the installer's code page extract under
 // their real names, and the payload starts by its own. Each pair of names
 // runs where the ANSI code page holds it: the Western one here, the Japanese
@@ -130,15 +122,15 @@ TEST(Run, FilesNamedOutsideAsciiExtractAndStartUnderTheirNames) {
         {L"\u8868\u793A.exe", L"\u8868.txt"},
     };
     int ran = 0;
-    for (const auto& [payload_name, companion_name] : cases) {
-        // Only names that the code page holds exactly (no look-alike).
-        auto exactly = [](const wchar_t* text, std::string& narrow) {
+    // Only names that the code page holds exactly (no look-alike).
+    auto exactly = [](const wchar_t* text, std::string& narrow) {
             BOOL lossy = FALSE;
             char buffer[MAX_PATH];
             const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, buffer, MAX_PATH, nullptr, &lossy);
             narrow.assign(buffer, n > 0 ? n - 1 : 0);
             return n > 0 && !lossy;
-        };
+    };
+    for (const auto& [payload_name, companion_name] : cases) {
         std::string payload, companion;
         if (!exactly(payload_name, payload) || !exactly(companion_name, companion)) continue;
         ++ran;
@@ -153,9 +145,7 @@ TEST(Run, FilesNamedOutsideAsciiExtractAndStartUnderTheirNames) {
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exit_code, 7u) << payload;
         auto report = f.report();
-        const std::string wpath = report["wpath"], wanted = "\\" + corvid::unicode::to_utf8(payload_name);
-        EXPECT_TRUE(wpath.size() > wanted.size() && wpath.compare(wpath.size() - wanted.size(), wanted.size(), wanted) == 0)
-            << wpath;
+        EXPECT_EQ(report["wpath"].substr(report["wpath"].rfind('\\') + 1), corvid::unicode::to_utf8(payload_name));
         EXPECT_EQ(report["folder"], std::min(payload, companion) + "|" + std::max(payload, companion));
         EXPECT_FALSE(has_working_directory(f.temp_entries()));
     }
