@@ -235,14 +235,19 @@ TEST(Boxes, PlantedWorkingFolderThatCannotBeClearedIsNotUsed) {
     }
 }
 
+// A file to start that is missing, or that is no program: the run's own box
+// only (no shell takes part, so none of its boxes comes first).
 TEST(Boxes, PayloadThatCannotBeSpawned) {
     installer_fixture f("ui_spawn");
-    std::string installer = f.pack({{"executable32", "missing.exe"}});
-    running run(f, installer, "");
-    // The shell reports the missing file in a box of its own first.
-    EXPECT_FALSE(run.answer("Error").text.empty());
-    EXPECT_EQ(run.answer("ShellExecuteEx failed").text, "Unable to spawn process");
-    EXPECT_EQ(run.exit_code(), 1u);
+    process_test::write_all(f.work() + "setup.cmd", "@exit 0\r\n");
+    for (const std::string& installer :
+         {f.pack({{"executable32", "missing.exe"}}),
+          f.pack_raw({"--value", "executable32=%installer32%", "--file", "installer32=" + f.work() + "setup.cmd"},
+                     "script.exe")}) {
+        running run(f, installer, "");
+        EXPECT_EQ(run.answer("ShellExecuteEx failed").text, "Unable to spawn process");
+        EXPECT_EQ(run.exit_code(), 1u);
+    }
 }
 
 TEST(Boxes, SecondInstallationIsTurnedAway) {
