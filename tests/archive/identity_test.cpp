@@ -1,5 +1,6 @@
-// The installer's identity on the minimal stub with a resource section: what
-// a rewrite keeps and changes, and every image, option and icon file it
+// The installer's identity on the minimal stub with a resource section and,
+// in a Windows build, on the build's own stub: what a rewrite keeps and
+// changes, what Windows reads back, and every image, option and icon file it
 // refuses with its reason.
 #include <gtest/gtest.h>
 
