@@ -74,25 +74,25 @@ void expect_rewritten_in_place(const std::string& before, const std::string& aft
 // Windows' own lookup (named entries by their count, numbered ones behind
 // them) finds every resource of the table with its bytes.
 void expect_windows_finds(const std::string& image, const archive::pe::resource_table& table) {
-    const std::filesystem::path path = std::filesystem::temp_directory_path() / "identity_test.exe";
-    std::ofstream(path, std::ios::binary) << image;
-    {
-        corvid::unique_module module(
-            ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-        ASSERT_TRUE(module) << ::GetLastError();
-        auto id = [](const resource_id& i) {
-            return i.is_text ? reinterpret_cast<const wchar_t*>(i.text.c_str()) : MAKEINTRESOURCEW(i.number);
-        };
-        for (const archive::pe::resource& r : table.entries) {
-            HRSRC found = ::FindResourceExW(module.get(), id(r.type), id(r.name), static_cast<WORD>(r.language));
-            ASSERT_NE(found, nullptr) << archive::to_utf8(r.type.text) << r.type.number << "/"
-                                      << archive::to_utf8(r.name.text) << r.name.number;
-            const void* data = ::LockResource(::LoadResource(module.get(), found));
-            ASSERT_NE(data, nullptr);
-            EXPECT_EQ(std::string(static_cast<const char*>(data), ::SizeofResource(module.get(), found)), r.data);
-        }
+    struct temporary_file {
+        std::filesystem::path path = std::filesystem::temp_directory_path() / "identity_test.exe";
+        ~temporary_file() { std::filesystem::remove(path); }
+    } file;
+    std::ofstream(file.path, std::ios::binary) << image;
+    corvid::unique_module module(
+        ::LoadLibraryExW(file.path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(module) << ::GetLastError();
+    auto id = [](const resource_id& i) {
+        return i.is_text ? reinterpret_cast<const wchar_t*>(i.text.c_str()) : MAKEINTRESOURCEW(i.number);
+    };
+    for (const archive::pe::resource& r : table.entries) {
+        HRSRC found = ::FindResourceExW(module.get(), id(r.type), id(r.name), static_cast<WORD>(r.language));
+        ASSERT_NE(found, nullptr) << archive::to_utf8(r.type.text) << r.type.number << "/"
+                                  << archive::to_utf8(r.name.text) << r.name.number;
+        const void* data = ::LockResource(::LoadResource(module.get(), found));
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(std::string(static_cast<const char*>(data), ::SizeofResource(module.get(), found)), r.data);
     }
-    std::filesystem::remove(path);
 }
 #endif
 
