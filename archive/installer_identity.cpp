@@ -410,7 +410,7 @@ std::string apply_identity(std::string_view image, const identity_options& optio
 
     if (options.file_version || options.product_version) {
         const auto file = parse_version("file version", options.file_version.value_or(options.product_version.value_or("")));
-        const auto prod = parse_version("product version", options.product_version.value_or(*options.file_version));
+        const auto prod = parse_version("product version", options.product_version.value_or(options.file_version.value_or("")));
         auto text = [](const std::optional<std::string>& given, std::u16string fallback) {
             return given ? to_utf16(*given) : fallback;
         };

@@ -39,4 +39,7 @@ if(CORVID_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+  # The standard library's own checks abort as the sanitizers do: an empty
+  # optional read, an index past the end of a container.
+  add_compile_definitions(_GLIBCXX_ASSERTIONS)
 endif()

@@ -401,6 +401,9 @@ TEST(Commitment, ASealedImageAcceptsItsOwnArchiveOnly) {
     const archive::pe::image headers = archive::pe::read_image(input);
     EXPECT_EQ(archive::pe::read32(bytes, headers.checksum_offset),
               archive::pe::checksum(bytes.substr(0, image.size()), headers.checksum_offset));
+    const archive::md5::digest_type sealed = archive::md5(bytes.substr(0, image.size())).digest();
+    EXPECT_EQ(bytes.compare(image.size() + 4, sealed.size(), reinterpret_cast<const char*>(sealed.data()), sealed.size()),
+              0) << "the image chunk's digest is not that of the sealed image";
     EXPECT_EQ(extract(bytes, {}, nullptr, &slot->digest).result.outcome, extraction_outcome::complete);
 
     // From the stub entry's key on: the chunks that the walk reads.
@@ -419,16 +422,23 @@ TEST(Commitment, ASealedImageAcceptsItsOwnArchiveOnly) {
 
 TEST(Commitment, SlotsThatLookWrongAreRefused) {
     const std::string image = archive_test::read_file(COMMIT_STUB);
-    const std::size_t slot = 0x400;  // where make-tiny-pe.py puts it
+    // Where make-tiny-pe.py puts the slot, and the headers of .text and
+    // .commit.
+    const std::size_t slot = 0x400, text = 0x138, commit = 0x160;
     const struct {
         const char* what;
         std::size_t at;
-        char value;
-    } cases[] = {{"another magic", 0, 'X'},       {"version 2", 20, 2},         {"an unknown state", 24, 7},
-                 {"a digest in an empty slot", 28, 1}, {"a reserved byte", 60, 1}};
+        std::string bytes;
+    } cases[] = {{"another magic", slot, "X"},
+                 {"version 2", slot + 20, "\2"},
+                 {"an unknown state", slot + 24, "\7"},
+                 {"a digest in an empty slot", slot + 28, "\1"},
+                 {"a reserved byte", slot + 60, "\1"},
+                 {"a second section of the name", text, ".commit"},
+                 {"a virtual size of 67 bytes", commit + 8, "\x43"}};
     for (const auto& c : cases) {
         std::string changed = image;
-        changed[slot + c.at] = c.value;
+        changed.replace(c.at, c.bytes.size(), c.bytes);
         archive::memory_input input(changed);
         EXPECT_THROW(archive::find_commitment_slot(input), archive::pe::format_error) << c.what;
     }

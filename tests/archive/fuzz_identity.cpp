@@ -2,7 +2,7 @@
 // untrusted installers, and over the rewrite of what it reads. Invariants:
 // - reading either succeeds or is refused with pe::format_error;
 // - an image that reads is branded or refused with a reason, never crashes;
-// - a branded image reads back, with the names and version it was given.
+// - a branded image reads back, with the names and versions it was given.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     archive::identity_options options;
     options.product_name = "Tarnwick";
     options.file_version = "1.2.3.4";
+    options.product_version = "5.6";
     std::string branded;
     try {
         branded = archive::apply_identity(bytes, options);
@@ -31,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     archive::memory_input again(branded);
     const archive::installer_identity identity = archive::read_identity(archive::pe::read_image(again), again);
-    if (identity.product_name != "Tarnwick" || identity.file_version != std::array<std::uint16_t, 4>{1, 2, 3, 4})
+    if (identity.product_name != "Tarnwick" || identity.file_version != std::array<std::uint16_t, 4>{1, 2, 3, 4} ||
+        identity.product_version != std::array<std::uint16_t, 4>{5, 6, 0, 0})
         std::abort();
     return 0;
 }

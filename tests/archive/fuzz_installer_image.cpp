@@ -1,11 +1,12 @@
 // Fuzz target over what an installer's image says about its archive: where
 // the archive must end (the certificate table), what the table hides, and
 // the commitment slot with the walk that checks it. The input is a whole
-// installer. Invariants: a certificate table lies inside the file, and a
-// tail found for it ends at most 7 zero bytes before it; an unusable bound
-// finds no tail; a table that hides nothing ends the file; a slot lies inside
-// the file; with a sealed slot the walk completes exactly when the records it
-// read match the slot, and the check changes no walk that stops earlier.
+// installer. Invariants: a certificate table lies inside the file, behind
+// every section's data, and a tail found for it ends at most 7 zero bytes
+// before it; an unusable bound finds no tail; a table that hides nothing ends
+// the file; a slot lies inside the file; with a sealed slot the walk
+// completes exactly when the records it read match the slot, and the check
+// changes no walk that stops earlier.
 #include <cstdio>
 #include <cstdlib>
 
@@ -38,6 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const archive_bound bound = archive::pe::find_archive_bound(input);
     const bool table = bound.kind == archive_bound::type::certificate_table;
     check(!table || (bound.table_size != 0 && bound.table_offset + bound.table_size <= size), "table outside");
+    try {
+        const archive::pe::image image = archive::pe::read_image(input);
+        for (const archive::pe::section& s : image.sections)
+            check(!table || s.raw_size == 0 || s.raw_offset + std::uint64_t(s.raw_size) <= bound.table_offset,
+                  "a certificate table over a section's data");
+    } catch (const archive::pe::format_error&) {
+    }
 
     archive::chunk_reader reader(input);
     if (reader.find_archive_end()) {

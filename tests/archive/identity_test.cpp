@@ -1,5 +1,6 @@
-// The installer's identity on the minimal stub with a resource section: what
-// a rewrite keeps and changes, and every image, option and icon file it
+// The installer's identity on the minimal stub with a resource section and,
+// in a Windows build, on the build's own stub: what a rewrite keeps and
+// changes, what Windows reads back, and every image, option and icon file it
 // refuses with its reason.
 #include <gtest/gtest.h>
 
@@ -9,8 +10,16 @@
 
 #include "archive/installer_identity.hpp"
 
+#if defined(_WIN32)
+#include <filesystem>
+
+#include "corvid/handle.hpp"
+#endif
+
 namespace {
 
+using archive::pe::read32;
+using archive::pe::resource_id;
 using archive::pe::write16;
 using archive::pe::write32;
 
@@ -30,6 +39,62 @@ archive::pe::resource_table resources_of(const std::string& bytes) {
     archive::memory_input input(bytes);
     return archive::pe::read_resources(image_of(bytes), input);
 }
+
+// The stubs a rewrite meets: the minimal one, the same with a COFF symbol
+// table behind its last section (strip leaves the string table of long
+// section names there) and, in a Windows build, the build's own stub.
+std::vector<std::pair<const char*, std::string>> stubs() {
+    std::string with_symbols = stub + std::string("\4\0\0\0", 4);  // an empty string table
+    write32(with_symbols, 0x40 + 4 + 8, static_cast<std::uint32_t>(stub.size()));
+    std::vector<std::pair<const char*, std::string>> list = {{"minimal", stub}, {"with symbols", with_symbols}};
+#if defined(IDENTITY_REAL_STUB)
+    list.emplace_back("bootstrapper.exe", file_bytes(IDENTITY_REAL_STUB));
+#endif
+    return list;
+}
+
+// A rewrite changes the resource section and the fields that describe it
+// only: what followed the section follows it still, the symbol table's
+// pointer with it, and SizeOfInitializedData counts the section's new size.
+void expect_rewritten_in_place(const std::string& before, const std::string& after) {
+    const archive::pe::image old_image = image_of(before), new_image = image_of(after);
+    auto end = [](const archive::pe::image& i) { return i.sections.back().raw_offset + i.sections.back().raw_size; };
+    EXPECT_EQ(after.substr(end(new_image)), before.substr(end(old_image)));
+    const std::size_t symbols = old_image.pe_offset + 12;
+    EXPECT_EQ(read32(after, symbols), read32(before, symbols) == 0 ? 0 : end(new_image));
+    auto uncounted = [](const archive::pe::image& i, const std::string& bytes) {
+        std::uint32_t field = read32(bytes, i.optional_header_offset + 8);
+        for (const archive::pe::section& s : i.sections) field -= (s.characteristics & 0x40) ? s.raw_size : 0;
+        return field;
+    };
+    EXPECT_EQ(uncounted(new_image, after), uncounted(old_image, before)) << "SizeOfInitializedData";
+}
+
+#if defined(_WIN32)
+// Windows' own lookup (named entries by their count, numbered ones behind
+// them) finds every resource of the table with its bytes.
+void expect_windows_finds(const std::string& image, const archive::pe::resource_table& table) {
+    struct temporary_file {
+        std::filesystem::path path = std::filesystem::temp_directory_path() / "identity_test.exe";
+        ~temporary_file() { std::filesystem::remove(path); }
+    } file;
+    std::ofstream(file.path, std::ios::binary) << image;
+    corvid::unique_module module(
+        ::LoadLibraryExW(file.path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(module) << ::GetLastError();
+    auto id = [](const resource_id& i) {
+        return i.is_text ? reinterpret_cast<const wchar_t*>(i.text.c_str()) : MAKEINTRESOURCEW(i.number);
+    };
+    for (const archive::pe::resource& r : table.entries) {
+        HRSRC found = ::FindResourceExW(module.get(), id(r.type), id(r.name), static_cast<WORD>(r.language));
+        ASSERT_NE(found, nullptr) << archive::to_utf8(r.type.text) << r.type.number << "/"
+                                  << archive::to_utf8(r.name.text) << r.name.number;
+        const void* data = ::LockResource(::LoadResource(module.get(), found));
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(std::string(static_cast<const char*>(data), ::SizeofResource(module.get(), found)), r.data);
+    }
+}
+#endif
 
 // An icon file of 32-bit bitmaps of the given sizes (a 256 as 0 in the
 // directory, as icon files write it).
@@ -97,6 +162,74 @@ TEST(Identity, BrandingSetsEverythingAndKeepsTheRestOfTheImage) {
     EXPECT_EQ(resources_of(again).of_type(archive::pe::rt_version).size(), 1u);
 }
 
+TEST(Identity, AppliesEveryLegalOption) {
+    using version = std::array<std::uint16_t, 4>;
+    const struct {
+        const char* what;
+        std::function<void(archive::identity_options&)> set;
+        version file, product;
+        std::string product_name;
+    } cases[] = {
+        {"a product version alone", [](auto& o) { o.product_version = "6.3"; }, {6, 3, 0, 0}, {6, 3, 0, 0}, "Tarnwick"},
+        {"versions that differ in every part", [](auto& o) { o.file_version = "5.2.0.7", o.product_version = "6.3.1.9"; },
+         {5, 2, 0, 7}, {6, 3, 1, 9}, "Tarnwick"},
+        {"a name of 259 characters", [](auto& o) { o.product_name = std::string(259, 'x'), o.file_version = "1"; },
+         {1, 0, 0, 0}, {1, 0, 0, 0}, std::string(259, 'x')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        archive::identity_options options;
+        c.set(options);
+        const archive::installer_identity identity =
+            archive::read_identity(resources_of(archive::apply_identity(stub, options)));
+        EXPECT_EQ(identity.file_version, c.file);
+        EXPECT_EQ(identity.product_version, c.product);
+        EXPECT_EQ(identity.product_name, c.product_name);
+    }
+}
+
+// Named resources beside numbered ones, small ones kept apart by their own
+// 8-byte alignment, an icon group named as resource scripts often name it,
+// then the demo's icon over it: on every stub, read back by the host reader
+// and by Windows.
+TEST(Identity, RewritesNamedAndNumberedResourcesOfEveryStub) {
+    auto name = [](const char16_t* text) { return resource_id{true, 0, text}; };
+    const std::string small[] = {"\xa5\x5a\x01\xc3", "\xa5\x5a\x02\xc3", "\xa5\x5a\x03\xc3"};
+    for (const auto& [what, before] : stubs()) {
+        SCOPED_TRACE(what);
+        archive::pe::resource_table table = resources_of(before);
+        for (archive::pe::resource& r : table.entries)
+            if (r.type == resource_id::of(archive::pe::rt_group_icon)) r.name = name(u"MAINICON");
+        table.put({name(u"TARNWICK"), name(u"LICENSE"), 0x409, 1252, std::string(5000, 'L')});
+        table.put({resource_id::of(10), name(u"NOTES"), 0, 0, small[0]});
+        table.put({resource_id::of(10), resource_id::of(7), 0, 0, small[1]});
+        table.put({resource_id::of(10), resource_id::of(8), 0, 0, small[2]});
+        const std::string rewritten = archive::pe::rewrite_resources(before, table);
+        table.normalize();
+        const archive::pe::resource_table after = resources_of(rewritten);
+        ASSERT_EQ(after.entries.size(), table.entries.size());
+        for (std::size_t i = 0; i < table.entries.size(); ++i) {
+            const archive::pe::resource &got = after.entries[i], &put = table.entries[i];
+            EXPECT_TRUE(got.type == put.type && got.name == put.name && got.language == put.language &&
+                        got.code_page == put.code_page && got.data == put.data)
+                << "resource " << i;
+        }
+        const std::size_t section = image_of(rewritten).sections.back().raw_offset;
+        for (const std::string& data : small) EXPECT_EQ((rewritten.find(data, section) - section) % 8, 0u);
+        expect_rewritten_in_place(before, rewritten);
+
+        archive::identity_options options;
+        options.icon_file = file_bytes(IDENTITY_TEST_ICON);
+        options.file_version = "5.2";
+        const std::string branded = archive::apply_identity(rewritten, options);
+        expect_rewritten_in_place(rewritten, branded);
+#if defined(_WIN32)
+        expect_windows_finds(rewritten, after);
+        expect_windows_finds(branded, resources_of(branded));
+#endif
+    }
+}
+
 TEST(Identity, OtherStringsOfTheBlockAndOtherResourcesStay) {
     archive::pe::resource_table table = resources_of(stub);
     table.entries[0].data.replace(0, 2, std::string("\x04\0k\0e\0e\0p\0", 10));  // string 2000
@@ -136,6 +269,8 @@ TEST(Identity, RefusesImagesItCannotRewriteSafely) {
         {"bytes after the section", [](std::string& b) { b += "overlay"; }, "7 bytes follow"},
         {"another directory in the section", [](std::string& b) { write32(b, directories + 48, 0x2010); },
          "data directory 6 points into"},
+        {"another directory at the section's start", [](std::string& b) { write32(b, directories + 48, 0x2000); },
+         "data directory 6 points into"},
         {"resources not at the section's start", [](std::string& b) { write32(b, directories + 16, 0x2010); },
          "does not begin a section"},
         {"entry count past the section", [](std::string& b) { write16(b, 0x400 + 14, 0x4000); }, "outside"},
@@ -144,6 +279,8 @@ TEST(Identity, RefusesImagesItCannotRewriteSafely) {
         {"data in a directory's place", [](std::string& b) { write32(b, 0x400 + 20, 0x48); }, "leads to data"},
         {"data outside the section", [](std::string& b) { write32(b, 0x400 + 0x48, 0x1000); }, "outside the resource"},
         {"a string longer than its block", [](std::string& b) { write16(b, 0x400 + 0x58, 0x7000); }, "string table"},
+        {"the last string 2 bytes past its block", [](std::string& b) { write16(b, 0x400 + 0x58 + 62, 1); },
+         "string table"},
     };
     archive::identity_options options;
     options.product_name = "Tarnwick";
@@ -172,6 +309,7 @@ TEST(Identity, RefusesOptionsAndIconFilesWithTheReason) {
         {"empty product name", [](auto& o) { o.product_name = ""; }, "product name is empty"},
         {"product name with a backslash", [](auto& o) { o.product_name = "Tarn\\wick"; }, "cannot hold"},
         {"vendor name ..", [](auto& o) { o.vendor_name = ".."; }, "ends with a dot"},
+        {"vendor name ending in a blank", [](auto& o) { o.vendor_name = "Brellory "; }, "or a blank"},
         {"vendor name with a control character", [](auto& o) { o.vendor_name = "a\tb"; }, "cannot hold"},
         {"260 characters", [](auto& o) { o.product_name = std::string(260, 'x'); }, "at most 259"},
         {"invalid UTF-8", [](auto& o) { o.product_name = "\xc3("; }, "not valid UTF-8"},

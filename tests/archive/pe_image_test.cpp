@@ -142,6 +142,7 @@ TEST(ArchiveBound, TheArchiveEndsWhereTheCertificateTableBegins) {
         archive::build_installer(image, "other.exe", {archive::installer_entry::make_value("k", "v")});
     const std::string table(64, 'c');
     const std::uint64_t end = genuine.size(), none = 0;
+    using kind = archive::pe::archive_bound::type;
     auto signed_with = [&](const std::string& padding, const std::string& contents, const std::string& behind,
                            std::uint64_t address = 0, std::uint32_t size = 0) {
         std::string bytes = genuine + padding + contents + behind;
@@ -149,27 +150,37 @@ TEST(ArchiveBound, TheArchiveEndsWhereTheCertificateTableBegins) {
         write32(bytes, directory + 4, size ? size : static_cast<std::uint32_t>(contents.size()));
         return bytes;
     };
+    // The table's entry stays in place when the count of directories says
+    // there is none.
+    std::string four_directories = signed_with("", table, "");
+    write32(four_directories, 0x98 + 92, 4);
     const struct {
         const char* what;
         std::string bytes;
         std::uint64_t end;
+        kind bound;
     } cases[] = {
-        {"no table: the end of the file", genuine + planted, end + planted.size()},
-        {"a table right behind", signed_with("", table, ""), end},
-        {"7 bytes of padding", signed_with(std::string(7, '\0'), table, ""), end},
-        {"an archive in the table", signed_with("", table + planted, ""), end},
-        {"an archive behind the table", signed_with("", table, planted), end},
-        {"8 bytes of padding", signed_with(std::string(8, '\0'), table, ""), none},
-        {"padding that is not zero", signed_with(std::string("\0x\0", 3), table, ""), none},
-        {"a table beyond the end of the file", signed_with("", table, "", end, 65), none},
-        {"a table over the sections", signed_with("", table, "", 0x500), none},
-        {"a size without an address", signed_with("", table, "").replace(directory, 4, 4, '\0'), none},
-        {"an address without a size", signed_with("", table, "").replace(directory + 4, 4, 4, '\0'), none},
+        {"no table: the end of the file", genuine + planted, end + planted.size(), kind::file_end},
+        {"four data directories", four_directories, end, kind::file_end},
+        {"a table right behind", signed_with("", table, ""), end, kind::certificate_table},
+        {"7 bytes of padding", signed_with(std::string(7, '\0'), table, ""), end, kind::certificate_table},
+        {"an archive in the table", signed_with("", table + planted, ""), end, kind::certificate_table},
+        {"an archive behind the table", signed_with("", table, planted), end, kind::certificate_table},
+        {"8 bytes of padding", signed_with(std::string(8, '\0'), table, ""), none, kind::certificate_table},
+        {"padding that is not zero", signed_with(std::string("\0x\0", 3), table, ""), none, kind::certificate_table},
+        {"a table beyond the end of the file", signed_with("", table, "", end, 65), none, kind::unusable},
+        {"a table whose end wraps at 4 GiB", signed_with("", table, "", end, std::uint32_t(0) - std::uint32_t(end) + 8),
+         none, kind::unusable},
+        {"a table over the section's data", signed_with("", table, "", 0x500), none, kind::unusable},
+        {"a size without an address", signed_with("", table, "").replace(directory, 4, 4, '\0'), none, kind::unusable},
+        {"an address without a size", signed_with("", table, "").replace(directory + 4, 4, 4, '\0'), none,
+         kind::unusable},
     };
     for (const auto& c : cases) {
         archive::memory_input input(c.bytes);
         archive::chunk_reader reader(input);
         EXPECT_EQ(reader.find_archive_end() ? reader.position() : none, c.end) << c.what;
+        EXPECT_EQ(archive::pe::find_archive_bound(input).kind, c.bound) << c.what;
     }
 }
 
@@ -184,6 +195,8 @@ TEST(ArchiveBound, BytesHiddenInOrBehindTheCertificateTableAreFound) {
         bytes += std::string(extra, fill);
         return bytes + std::string((8 - bytes.size() % 8) % 8, '\0');
     };
+    std::string overlong = entry(300, 0);
+    write32(overlong, 0, static_cast<std::uint32_t>(overlong.size() + 8));
     const struct {
         const char* what;
         std::string table, behind;
@@ -193,6 +206,8 @@ TEST(ArchiveBound, BytesHiddenInOrBehindTheCertificateTableAreFound) {
         {"7 zero bytes after one", entry(301, 7), "", true},
         {"8 zero bytes after one", entry(300, 8), "", false},
         {"an archive after one", entry(300, 60, 'a'), "", false},
+        {"5 bytes after one that are not zero", entry(300, 5, 'a'), "", false},
+        {"a length past the table", overlong, "", false},
         {"a partial entry", entry(300, 0) + std::string(4, '\0'), "", false},
         {"bytes behind the table", entry(300, 0), "x", false},
     };

@@ -185,6 +185,11 @@ for line in 'version  file 5.2.1.0, product 5.2.1.0, language 0000, code page 12
     'name     product (2002) = "Tarnwick Łódź"' 'icon     3 images: 16x16 32-bit, 32x32 32-bit, 48x48 32-bit'; do
   grep -qxF "$line" out.txt || fail "list of the branded installer lacks '$line': $(cat out.txt)"
 done
+# A product version alone is the file version too.
+expect_rc 0 "a product version alone" "$cp" build --out product_only.exe --stub branding.exe "${base[@]}" \
+  --product-version 6.3
+"$cp" list product_only.exe | grep -qxF 'version  file 6.3.0.0, product 6.3.0.0, language 0000, code page 1200' ||
+  fail "a product version alone: $("$cp" list product_only.exe)"
 refused "branding a stub without resources" 'no resource section' --stub bootstrap.exe \
   --value 'executable32=%installer32%' "${payload[@]}" --product-name Tarnwick
 refused "a product name that is no folder name" 'cannot hold' --stub branding.exe "${base[@]}" --product-name 'a\b'
