@@ -16,6 +16,7 @@
 #include "bootstrap/command_line.hpp"
 #include "bootstrap/command_line_win32.hpp"
 #include "bootstrap/installer_language_win32.hpp"
+#include "bootstrap/progress_window.hpp"
 #include "config/config.hpp"
 #include "corvid/exception.hpp"
 #include "corvid/handle.hpp"
@@ -38,6 +39,15 @@ const char guard_name[] = "Quillmoor.Installation";
 // A scanner reads even a large payload within that time, and a deployment
 // tool waiting for the exit code does not notice the delay.
 constexpr unsigned clean_up_retry_ms = 5000;
+
+// A run the user cancelled is no failure of the run: it ends with the
+// Windows Installer's own code for it (ERROR_INSTALL_USEREXIT), which a
+// setup that the user cancels returns too and deployment tools tell apart
+// from a failure, instead of the 1 of every failure.
+int cancelled_by_user() {
+    corvid::log::writef("Cancelled by the user; nothing was started");
+    return ERROR_INSTALL_USEREXIT;
+}
 
 // The run's narrow text is UTF-8; the system is given it as UTF-16, exactly.
 std::wstring wide(const std::string& text) { return corvid::unicode::from_utf8(text); }
@@ -119,6 +129,7 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
             "Already Running",
             "Another installation is already running or in the process of starting up.\n"
             "Please wait until the other installation has completed before trying again.");
+        if (!corvid::silent_mode()) progress_window::bring_other_to_front();
         guard.reset();
         return 1;
     }
@@ -168,13 +179,19 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
     // Held until the payload has ended: nobody can change, rename or delete
     // what was extracted and checked before it has been started.
     std::vector<corvid::unique_file> extracted;
-    const archive::extraction_outcome outcome = archive::extract_archive(own, &extracted, folder.handle());
+    // Closed before any box and before the payload starts.
+    progress_window progress(instance, config::product_name(), !corvid::silent_mode());
+    const archive::extraction_outcome outcome = archive::extract_archive(own, &extracted, folder.handle(), &progress);
 
     merge_parameters();
     add_msi_log_switch(reset_file_attributes);
 
     int exit_code = 1;
-    if (!archive::archive_complete) {
+    if (outcome == archive::extraction_outcome::cancelled) {
+        progress.close();
+        exit_code = cancelled_by_user();
+    } else if (!archive::archive_complete) {
+        progress.close();
         if (outcome == archive::extraction_outcome::extract_failed)
             corvid::log::writef("Extraction failed: a file could not be written, or the archive holds text that "
                                 "code page %u does not define",
@@ -204,7 +221,9 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
             corvid::log::write(line += wide(parameters));
             corvid::log::write(std::string());
         }
-        exit_code = launch_and_wait(payload, parameters, directory);
+        progress.close();
+        // A cancel after the last file was written still starts nothing.
+        exit_code = progress.stop_requested() ? cancelled_by_user() : launch_and_wait(payload, parameters, directory);
     }
 
     extracted.clear();
