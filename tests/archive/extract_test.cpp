@@ -137,6 +137,56 @@ TEST(Extract, LargeFilesAreWrittenInBoundedBlocksAndReportedToTheEnd) {
     EXPECT_EQ(r.progress.back(), std::make_pair(std::uint64_t(payload.size()), std::uint64_t(payload.size())));
 }
 
+TEST(Extract, TheWalkedShareRisesToTheArchivesSizeOnlyWhenItIsWhole) {
+    const std::string payload(3 * archive::max_read_block + 7, 'p');
+    const std::string whole = build({installer_entry::make_value("v", "1"),
+                                     installer_entry::make_file("f", "payload.exe", payload)});
+    std::string damaged = whole;
+    damaged[damaged.find(std::string(64, 'p')) + 1000] ^= 1;
+    struct {
+        const std::string& bytes;
+        bool complete;
+    } cases[] = {{whole, true}, {damaged, false}, {build({}), true}};
+    for (const auto& c : cases) {
+        auto r = extract(c.bytes);
+        ASSERT_EQ(r.complete, c.complete);
+        ASSERT_FALSE(r.advances.empty());
+        EXPECT_EQ(r.advances.front(), std::make_pair(std::uint64_t(0), std::uint64_t(c.bytes.size())));
+        for (std::size_t i = 1; i < r.advances.size(); ++i) {
+            EXPECT_GE(r.advances[i].first, r.advances[i - 1].first) << i;
+            EXPECT_EQ(r.advances[i].second, c.bytes.size()) << i;
+        }
+        // Only a whole archive reaches its end; the stub's image is never read.
+        EXPECT_EQ(r.advances.back().first == c.bytes.size(), c.complete);
+        EXPECT_LT(r.advances[r.advances.size() - 2].first, c.bytes.size() - stub.size());
+    }
+    // The file's data is counted block by block as it is written.
+    auto r = extract(whole);
+    std::size_t inside = 0;
+    for (const auto& a : r.advances) inside += a.first > payload.size() / 4 && a.first < payload.size();
+    EXPECT_GE(inside, 2u);
+}
+
+TEST(Extract, AStopEndsTheWalkAsCancelledLeavingNoPartialFile) {
+    const std::string payload(3 * archive::max_read_block, 'p');
+    const auto bytes = build({installer_entry::make_value("v", "1"), installer_entry::make_file("f", "p.exe", payload)});
+    // The stop is asked before each entry (tail, v, f, stub) and before
+    // each of the file's blocks (after the entry f: calls 3 to 5).
+    for (unsigned at : {0u, 2u, 4u}) {
+        auto r = extract(bytes, {}, nullptr, nullptr, at);
+        EXPECT_EQ(r.result.outcome, extraction_outcome::cancelled) << at;
+        EXPECT_EQ(r.stop_calls, at + 1) << at;
+        EXPECT_FALSE(r.complete) << at;
+        EXPECT_TRUE(r.messages.empty()) << at;
+        EXPECT_TRUE(r.files.empty()) << at;
+        EXPECT_EQ(r.removed, at == 4 ? std::vector<std::string>{work_dir + "p.exe"} : std::vector<std::string>{});
+        EXPECT_EQ(r.entries.find("f"), nullptr);
+    }
+    auto r = extract(bytes, {}, nullptr, nullptr, 7);  // past the last call
+    EXPECT_EQ(r.result.outcome, extraction_outcome::complete);
+    EXPECT_EQ(r.stop_calls, 7u);
+}
+
 TEST(Extract, MissingMarkerReportsInitializeFailure) {
     auto r = extract(std::string(4096, 'x'));
     EXPECT_EQ(r.result.outcome, extraction_outcome::no_archive_end);

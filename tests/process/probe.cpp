@@ -10,6 +10,8 @@
 //                   the full paths of the modules loaded in the process that
 //                   started the probe (the waiting bootstrapper), separated
 //                   by "|", or "unreadable"
+//   PROBE_PARENT_WINDOWS when set, the report also gets "parent_windows=",
+//                   how many visible top-level windows that process has
 // Report lines: "commandline=", "cwd=", "path=", each followed by the exact
 // text (ANSI, as the narrow functions give it), "wcommandline=", "wcwd=",
 // "wpath=", the same from the wide functions as UTF-8, "image=", a 64-bit FNV-1a hash of the probe's own file in hex, by
@@ -89,18 +91,35 @@ std::string wide_report() {
            "\n";
 }
 
-std::string parent_modules() {
+DWORD parent_id() {
     const DWORD self = ::GetCurrentProcessId();
     DWORD parent = 0;
-    {
-        corvid::unique_file processes(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        if (!processes) return "unreadable";
-        PROCESSENTRY32 entry{};
-        entry.dwSize = sizeof(entry);
-        for (BOOL more = ::Process32First(processes.get(), &entry); more;
-             more = ::Process32Next(processes.get(), &entry))
-            if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
-    }
+    corvid::unique_file processes(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!processes) return 0;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32First(processes.get(), &entry); more; more = ::Process32Next(processes.get(), &entry))
+        if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+    return parent;
+}
+
+BOOL CALLBACK count_window(HWND window, LPARAM parameter) {
+    auto* c = reinterpret_cast<std::pair<DWORD, int>*>(parameter);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == c->first && ::IsWindowVisible(window)) ++c->second;
+    return TRUE;
+}
+
+std::string parent_windows() {
+    std::pair<DWORD, int> count{parent_id(), 0};
+    if (count.first == 0) return "unreadable";
+    ::EnumWindows(count_window, reinterpret_cast<LPARAM>(&count));
+    return std::to_string(count.second);
+}
+
+std::string parent_modules() {
+    const DWORD parent = parent_id();
     if (parent == 0) return "unreadable";
     corvid::unique_file modules(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, parent));
     if (!modules) return "unreadable";
@@ -138,6 +157,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                            "image=" + image_hash(std::string(path, path_length).c_str()) + "\n" +
                            "folder=" + folder_names(std::string(path, path_length)) + "\n" + wide_report();
         if (!env("PROBE_PARENT_MODULES").empty()) text += "parent_modules=" + parent_modules() + "\n";
+        if (!env("PROBE_PARENT_WINDOWS").empty()) text += "parent_windows=" + parent_windows() + "\n";
         append_file(report, text);
     }
 
