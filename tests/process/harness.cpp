@@ -126,11 +126,15 @@ started run_process(const std::string& command_line, const std::map<std::string,
     return wait_for(p, timeout_ms);
 }
 
-bool hold_extraction(running_process& p, const std::string& temp, const std::string& name, unsigned timeout_ms) {
+bool hold_extraction(running_process& p, const std::string& temp, const std::string& name, unsigned timeout_ms,
+                     unsigned long long at_least) {
     for (unsigned waited = 0; waited < timeout_ms; ++waited) {
         WIN32_FIND_DATAA entry;
         corvid::unique_find folders(::FindFirstFileA((temp + "ZELT*").c_str(), &entry));
-        if (folders && test_support::exists(temp + entry.cFileName + "\\" + name))
+        WIN32_FILE_ATTRIBUTE_DATA file;
+        if (folders && ::GetFileAttributesExA((temp + entry.cFileName + "\\" + name).c_str(), GetFileExInfoStandard,
+                                              &file) &&
+            (static_cast<unsigned long long>(file.nFileSizeHigh) << 32 | file.nFileSizeLow) >= at_least)
             return ::SuspendThread(p.thread.get()) != static_cast<DWORD>(-1);
         if (::WaitForSingleObject(p.process.get(), 1) == WAIT_OBJECT_0) return false;
     }

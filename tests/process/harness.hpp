@@ -47,10 +47,11 @@ started wait_for(running_process& p, unsigned timeout_ms = 60000);
 // Holds up the extraction of a bootstrapper run, as a slow disk or a virus
 // scanner would: suspends its main thread, which extracts, as soon as a
 // file named `name` has appeared in a working folder ("ZELT*") in `temp`
-// (extraction is then writing it). False when the run ended first or the
-// file did not appear within the time-out. ResumeThread lets it go on.
+// (extraction is then writing it), or once it holds `at_least` bytes.
+// False when the run ended first or the file did not appear within the
+// time-out. ResumeThread lets it go on.
 bool hold_extraction(running_process& p, const std::string& temp, const std::string& name,
-                     unsigned timeout_ms = 60000);
+                     unsigned timeout_ms = 60000, unsigned long long at_least = 0);
 
 // The visible top-level windows of process `pid`.
 std::vector<HWND> windows_of(DWORD pid);
