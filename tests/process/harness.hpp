@@ -76,8 +76,8 @@ public:
     // chunkpack build with explicit arguments (after --stub/--out).
     std::string pack_raw(const std::vector<std::string>& arguments, const std::string& name,
                          const std::string& stub = "bootstrapper.exe");
-    // pack() with a file entry "filler" (large_file_name) of 32 MiB of
-    // zeros beside the probe, made once per fixture.
+    // pack() with a file entry "filler" (large_file_name) of 32 MiB, all
+    // zeros but the last byte, beside the probe, made once per fixture.
     std::string pack_large(const std::string& name = "large.exe");
     static constexpr const char* large_file_name = "filler.bin";
 

@@ -359,7 +359,9 @@ TEST(Progress, ALongExtractionShowsTheProductAndItsProgressToTheEnd) {
     EXPECT_GT(held_at, 0);
     EXPECT_LT(held_at, end);
     {
-        // A second start is turned away, and then brings this window forward.
+        // A second start is turned away, and then brings this window forward
+        // (from behind the window the user was typing in).
+        ASSERT_TRUE(::SetWindowPos(typing, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE));
         running second(f, installer, "");
         EXPECT_EQ(second.answer("Already Running").text, already_running_text);
         EXPECT_EQ(second.exit_code(), 1u);
@@ -402,19 +404,24 @@ TEST(Progress, SilentAndShortRunsShowNoWindowAtAll) {
 
 TEST(Progress, ADamagedArchiveShowsItsBoxesWithNoProgressWindowLeft) {
     installer_fixture f("ui_progress_damaged");
-    const std::string installer = f.pack_large();
-    std::string bytes = process_test::read_all(installer);
-    bytes[bytes.find(std::string(1 << 20, '\0')) + (16 << 20)] ^= 0x5A;  // inside the large file
-    process_test::write_all(installer, bytes);
-    running run(f, installer, "");
-    ASSERT_TRUE(run.hold(f));
-    ASSERT_TRUE(run.progress(nullptr));
-    run.resume();
-    EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
-    EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
-    EXPECT_FALSE(run.progress_beside_a_box) << "the progress window was left beside a box";
-    EXPECT_EQ(run.exit_code(), 1u);
-    EXPECT_TRUE(f.report().empty()) << "the payload started";
+    const std::string large = process_test::read_all(f.pack_large()), small = process_test::read_all(f.pack({}));
+    const std::size_t image = process_test::read_all(process_test::bin_dir() + "bootstrapper.exe").size();
+    // A changed byte inside the large file (told by extraction and by the
+    // run), and the large archive behind the image sealed for another one
+    // (told by the run only).
+    std::string changed = large, foreign = small.substr(0, image) + large.substr(image);
+    changed[changed.find(std::string(1 << 20, '\0')) + (16 << 20)] ^= 0x5A;
+    for (const auto& [bytes, boxes] : {std::pair(changed, 2), std::pair(foreign, 1)}) {
+        process_test::write_all(f.work() + "damaged.exe", bytes);
+        running run(f, f.work() + "damaged.exe", "");
+        ASSERT_TRUE(run.hold(f));
+        ASSERT_TRUE(run.progress(nullptr));
+        run.resume();
+        for (int i = 0; i < boxes; ++i) EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
+        EXPECT_FALSE(run.progress_beside_a_box) << "the progress window was left beside a box";
+        EXPECT_EQ(run.exit_code(), 1u);
+        EXPECT_TRUE(f.report().empty()) << "the payload started";
+    }
 }
 
 TEST(Progress, CancelStartsNothingLeavesNothingAndEndsWith1602) {
