@@ -158,30 +158,3 @@ TEST_F(Win32ExtractBoxes, SilentRunShowsNothing) {
     EXPECT_TRUE(boxes.empty());
     EXPECT_FALSE(archive::archive_complete);
 }
-
-namespace {
-
-// Counts the boxes it is told of, and those already up when told.
-struct noting_feedback final : archive::extraction_feedback {
-    int told = 0, up = 0;
-    void advance(std::uint64_t, std::uint64_t) noexcept override {}
-    bool stop_requested() noexcept override { return false; }
-    void before_message() noexcept override {
-        find_state state{::GetCurrentProcessId(), nullptr};
-        ::EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&state));
-        ++told, up += state.found != nullptr;
-    }
-};
-
-}  // namespace
-
-TEST_F(Win32ExtractBoxes, FeedbackIsToldOfEachBoxBeforeItAppears) {
-    noting_feedback feedback;
-    auto boxes = answer_boxes([&] {
-        for (int i = 0; i < 2; ++i)
-            archive::extract_archive(dir.path() + "missing.exe", nullptr, INVALID_HANDLE_VALUE, &feedback);
-    });
-    EXPECT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(feedback.told, 2);
-    EXPECT_EQ(feedback.up, 0);
-}
