@@ -28,6 +28,8 @@ public:
             result_.outcome = extraction_outcome::no_archive_end;
             return result_;
         }
+        total_ = reader_.position();
+        tell();
         while (next_entry()) {
         }
         return result_;
@@ -36,6 +38,7 @@ public:
 private:
     // False once the walk has ended, for whatever reason.
     bool next_entry() {
+        if (c_.stop && c_.stop()) return cancel();
         entry_event event;
         event.end = reader_.position();
         if (!read(event.kind_text)) return false;
@@ -74,6 +77,7 @@ private:
                 return false;
             }
             result_.outcome = extraction_outcome::complete;
+            if (c_.advance) c_.advance(total_, total_);
             return false;
         }
         event.kind = entry_event::type::other;
@@ -83,7 +87,19 @@ private:
     bool observe(entry_event& event) {
         event.begin = reader_.position();
         if (c_.observe) c_.observe(event);
+        tell();
         return true;
+    }
+
+    void tell() {
+        if (c_.advance) c_.advance(total_ - reader_.position(), total_);
+    }
+
+    bool cancel() {
+        c_.archive_complete = false;
+        result_.outcome = extraction_outcome::cancelled;
+        result_.offset = reader_.position();
+        return false;
     }
 
     // Reads one chunk into memory; on failure ends the walk with the flag
@@ -145,8 +161,13 @@ private:
         // The data is verified even when nothing can be written, so that a
         // damaged archive is reported as such first.
         std::uint64_t done = 0, total = 0;
-        bool write_failed = false;
+        const std::uint64_t walked = total_ - reader_.position();
+        bool write_failed = false, stopped = false;
         auto consume = [&](const char* data, std::size_t count) {
+            if (c_.stop && c_.stop()) {
+                stopped = true;
+                return false;
+            }
             if (created && !c_.output.write(data, count)) {
                 failure = c_.output.failure_text();
                 write_failed = true;
@@ -154,6 +175,7 @@ private:
             }
             done += count;
             if (c_.progress) c_.progress(done, total);
+            if (c_.advance) c_.advance(walked + done, total_);
             return true;
         };
         chunk_status status = reader_.read_chunk(consume, &total);
@@ -163,6 +185,7 @@ private:
             write_failed = true;
         }
         if (created && (status != chunk_status::ok || write_failed)) c_.output.remove();
+        if (stopped) return cancel();
         if (status != chunk_status::ok && !write_failed) return handle(status);
 
         if (decoded && !write_failed && !event.key.empty()) c_.entries.insert_if_absent(event.key, event.value);
@@ -177,6 +200,7 @@ private:
     extraction_context& c_;
     chunk_reader reader_;
     sha256 records_;
+    std::uint64_t total_ = 0;  // the archive's end: its size from offset 0
     extraction_result result_{extraction_outcome::read_failed, 0, {}, {}, {}};
 };
 

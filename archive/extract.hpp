@@ -65,6 +65,21 @@ struct extraction_context {
     // Optional: the commitment the archive must match (the digest of a
     // sealed slot). Without it the walk checks none.
     const commitment_digest* commitment = nullptr;
+    // Optional: told how much of the archive the walk has passed, counted
+    // from the archive's end, and the archive's size: its chain of chunks
+    // from offset 0 to the end of the tail, the stub's own image included.
+    // The first value comes once the tail is found; `walked` never falls,
+    // and grows within a file's data block by block. Reaching the stub
+    // entry of a whole archive accounts for the rest (the stub's image,
+    // which the walk never reads): a complete walk ends with walked ==
+    // total. Called by the walking thread, and during a file's data by the
+    // consumer's thread (see chunk_reader::read_chunk), never by two at once.
+    std::function<void(std::uint64_t walked, std::uint64_t total)> advance = {};
+    // Optional: asked before each entry and before each block of file data
+    // is written (from the same threads as `advance`); true ends the walk
+    // (cancelled): the file being written is removed, archive_complete is
+    // cleared, nothing is reported.
+    std::function<bool()> stop = {};
 };
 
 enum class extraction_outcome {
@@ -83,6 +98,8 @@ enum class extraction_outcome {
     // Every chunk matched its digest, but the chunks read do not match the
     // commitment (nothing is reported: the caller says "Invalid Archive!").
     commitment_mismatch,
+    // context.stop asked for the end (nothing is reported).
+    cancelled,
 };
 
 struct extraction_result {

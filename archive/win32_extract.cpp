@@ -31,14 +31,21 @@ std::optional<commitment_digest> own_commitment() {
 
 namespace {
 
+// A failure message, after whatever shows the progress has gone.
+void report(extraction_feedback* feedback, const std::string& caption, const std::string& text) {
+    if (feedback) feedback->before_message();
+    corvid::show_message_box(caption, text);
+}
+
 extraction_outcome extract_from(win32_input& input, const std::string& archive_path,
-                                std::vector<corvid::unique_file>* written, HANDLE folder) {
+                                std::vector<corvid::unique_file>* written, HANDLE folder,
+                                extraction_feedback* feedback) {
     win32_output output(folder);
     const std::optional<commitment_digest> sealed = own_commitment();
     extraction_context context{input,
                                output,
-                               [](const std::string& caption, const std::string& text) {
-                                   corvid::show_message_box(caption, text);
+                               [feedback](const std::string& caption, const std::string& text) {
+                                   report(feedback, caption, text);
                                },
                                process_entries(),
                                archive_complete,
@@ -54,31 +61,35 @@ extraction_outcome extract_from(win32_input& input, const std::string& archive_p
                                    }
                                },
                                sealed ? &*sealed : nullptr};
+    if (feedback) {
+        context.advance = [feedback](std::uint64_t walked, std::uint64_t total) { feedback->advance(walked, total); };
+        context.stop = [feedback] { return feedback->stop_requested(); };
+    }
     const extraction_outcome outcome = extract_entries(archive_path, context).outcome;
     if (written) *written = output.take_written();
     return outcome;
 }
 
-extraction_outcome open_failed(const std::string& archive_path, DWORD error) {
+extraction_outcome open_failed(const std::string& archive_path, DWORD error, extraction_feedback* feedback) {
     archive_complete = false;
-    corvid::show_message_box(open_failed_caption, file_failure_text(archive_path, corvid::error_text_utf8(error)));
+    report(feedback, open_failed_caption, file_failure_text(archive_path, corvid::error_text_utf8(error)));
     return extraction_outcome::read_failed;
 }
 
 }  // namespace
 
 extraction_outcome extract_archive(const own_file& archive, std::vector<corvid::unique_file>* written,
-                                   HANDLE folder) {
-    if (!archive.handle) return open_failed(archive.path, archive.error);
+                                   HANDLE folder, extraction_feedback* feedback) {
+    if (!archive.handle) return open_failed(archive.path, archive.error, feedback);
     win32_input input(archive.handle.get());
-    return extract_from(input, archive.path, written, folder);
+    return extract_from(input, archive.path, written, folder, feedback);
 }
 
 extraction_outcome extract_archive(const std::string& archive_path, std::vector<corvid::unique_file>* written,
-                                   HANDLE folder) {
+                                   HANDLE folder, extraction_feedback* feedback) {
     win32_input input;
-    if (!input.open(archive_path)) return open_failed(archive_path, input.last_error());
-    return extract_from(input, archive_path, written, folder);
+    if (!input.open(archive_path)) return open_failed(archive_path, input.last_error(), feedback);
+    return extract_from(input, archive_path, written, folder, feedback);
 }
 
 }  // namespace archive

@@ -10,6 +10,21 @@
 
 namespace archive {
 
+// Whoever shows how far the bootstrapper's extraction has come.
+class extraction_feedback {
+public:
+    // See extraction_context::advance (same threads, same values).
+    virtual void advance(std::uint64_t walked, std::uint64_t total) noexcept = 0;
+    // See extraction_context::stop: true ends the walk (cancelled).
+    virtual bool stop_requested() noexcept = 0;
+    // Runs on the extracting thread before each failure message, so that
+    // whatever shows the progress is gone before the message appears.
+    virtual void before_message() noexcept = 0;
+
+protected:
+    ~extraction_feedback() = default;
+};
+
 // Extracts the archive in `archive` (the bootstrapper's own file, opened at
 // the start of the run) into archive::working_directory, recording its
 // values in archive::process_entries() and its completeness in
@@ -33,13 +48,15 @@ namespace archive {
 // delete those files (see win32_output); without it the files are released
 // at once. `folder`, when given, is a handle on archive::working_directory
 // held by the caller: the files are then created inside that very folder.
+// `feedback`, when given, is told the walk's progress, may stop it
+// (cancelled, no message) and is told before each message.
 extraction_outcome extract_archive(const own_file& archive, std::vector<corvid::unique_file>* written = nullptr,
-                                   HANDLE folder = INVALID_HANDLE_VALUE);
+                                   HANDLE folder = INVALID_HANDLE_VALUE, extraction_feedback* feedback = nullptr);
 
 // The same for the file at `archive_path` (UTF-8), opened here.
 extraction_outcome extract_archive(const std::string& archive_path,
                                    std::vector<corvid::unique_file>* written = nullptr,
-                                   HANDLE folder = INVALID_HANDLE_VALUE);
+                                   HANDLE folder = INVALID_HANDLE_VALUE, extraction_feedback* feedback = nullptr);
 
 // The commitment sealed in this program's mapped image: the image that was
 // started (and signed), not the file that now stands under its name. None

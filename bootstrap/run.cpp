@@ -17,6 +17,7 @@
 #include "bootstrap/command_line_win32.hpp"
 #include "bootstrap/installer_language_win32.hpp"
 #include "bootstrap/launch.hpp"
+#include "bootstrap/progress_window.hpp"
 #include "bootstrap/volume_policy.hpp"
 #include "config/config.hpp"
 #include "corvid/exception.hpp"
@@ -40,6 +41,15 @@ const char guard_name[] = "Quillmoor.Installation";
 // A scanner reads even a large payload within that time, and a deployment
 // tool waiting for the exit code does not notice the delay.
 constexpr unsigned clean_up_retry_ms = 5000;
+
+// A run the user cancelled is no failure of the run: it ends with the
+// Windows Installer's own code for it (ERROR_INSTALL_USEREXIT), which a
+// setup that the user cancels returns too and deployment tools tell apart
+// from a failure, instead of the 1 of every failure.
+int cancelled_by_user() {
+    corvid::log::writef("Cancelled by the user; nothing was started");
+    return ERROR_INSTALL_USEREXIT;
+}
 
 // The run's narrow text is UTF-8; the system is given it as UTF-16, exactly.
 std::wstring wide(const std::string& text) { return corvid::unicode::from_utf8(text); }
@@ -108,6 +118,7 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
             "Already Running",
             "Another installation is already running or in the process of starting up.\n"
             "Please wait until the other installation has completed before trying again.");
+        if (!corvid::silent_mode()) progress_window::bring_other_to_front();
         guard.reset();
         return 1;
     }
@@ -176,13 +187,19 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
     // Held until the payload has been started: nobody can change, rename or
     // delete what was extracted and checked before it runs.
     std::vector<corvid::unique_file> extracted;
-    const archive::extraction_outcome outcome = archive::extract_archive(own, &extracted, folder.handle());
+    // Closed before any box and before the payload starts.
+    progress_window progress(instance, config::product_name(), !corvid::silent_mode());
+    const archive::extraction_outcome outcome = archive::extract_archive(own, &extracted, folder.handle(), &progress);
 
     merge_parameters();
     add_msi_log_switch(reset_file_attributes);
 
     int exit_code = 1;
-    if (!archive::archive_complete) {
+    if (outcome == archive::extraction_outcome::cancelled) {
+        progress.close();
+        exit_code = cancelled_by_user();
+    } else if (!archive::archive_complete) {
+        progress.close();
         if (outcome == archive::extraction_outcome::extract_failed)
             corvid::log::writef("Extraction failed: a file could not be written, or the archive holds text that "
                                 "code page %u does not define",
@@ -211,10 +228,14 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
             corvid::log::write(line += wide(parameters));
             corvid::log::write(std::string());
         }
-        // The holds kept the files unchanged up to the start; from then on
-        // they are the payload's, as in a plain folder, and the folder's
-        // access list keeps everyone else out.
-        exit_code = launch_and_wait(payload, parameters, [&extracted] { extracted.clear(); });
+        progress.close();
+        // A cancel after the last file was written still starts nothing. The
+        // holds kept the files unchanged up to the start; from then on they
+        // are the payload's, as in a plain folder, and the folder's access
+        // list keeps everyone else out.
+        exit_code = progress.stop_requested()
+                        ? cancelled_by_user()
+                        : launch_and_wait(payload, parameters, [&extracted] { extracted.clear(); });
     }
 
     extracted.clear();

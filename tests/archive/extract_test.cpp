@@ -137,6 +137,47 @@ TEST(Extract, LargeFilesAreWrittenInBoundedBlocksAndReportedToTheEnd) {
     EXPECT_EQ(r.progress.back(), std::make_pair(std::uint64_t(payload.size()), std::uint64_t(payload.size())));
 }
 
+TEST(Extract, TheWalkedShareRisesBlockByBlockToTheArchivesSizeOnlyWhenItIsWhole) {
+    const std::string payload(3 * archive::max_read_block + 7, 'p');
+    const std::string whole =
+        build({installer_entry::make_value("v", "1"), installer_entry::make_file("f", "p.exe", payload)});
+    std::string damaged = whole, empty = build({});
+    damaged[damaged.find(payload) + 1000] ^= 1;
+    const std::string* const cases[] = {&whole, &damaged, &empty};
+    for (const std::string* bytes : cases) {
+        auto r = extract(*bytes);
+        const std::uint64_t total = bytes->size();
+        ASSERT_GE(r.advances.size(), 3u);
+        EXPECT_EQ(r.advances.front(), std::make_pair(std::uint64_t(0), total));
+        std::size_t inside_the_file = 0;
+        for (std::size_t i = 1; i < r.advances.size(); ++i) {
+            EXPECT_GE(r.advances[i].first, r.advances[i - 1].first);
+            EXPECT_EQ(r.advances[i].second, total);
+            inside_the_file += r.advances[i].first > payload.size() / 4 && r.advances[i].first < payload.size();
+        }
+        // Only a whole archive reaches its end; the stub's image is never read.
+        EXPECT_EQ(r.advances.back().first == total, r.complete);
+        EXPECT_LT(r.advances[r.advances.size() - 2].first, total - stub.size());
+        EXPECT_EQ(inside_the_file, bytes->size() > payload.size() ? 2u : 0u);
+    }
+}
+
+TEST(Extract, AStopEndsTheWalkAsCancelledLeavingNoPartialFile) {
+    const std::string payload(3 * archive::max_read_block, 'p');
+    const auto bytes =
+        build({installer_entry::make_value("v", "1"), installer_entry::make_file("f", "p.exe", payload)});
+    // Asked before each entry (tail 0, v 1, f 2, stub 6) and each block (3 to 5).
+    for (unsigned at : {0u, 2u, 4u, 7u}) {
+        auto r = extract(bytes, {}, nullptr, nullptr, at);
+        EXPECT_EQ(r.stop_calls, std::min(at + 1, 7u));
+        EXPECT_EQ(r.result.outcome == extraction_outcome::cancelled, at < 7) << at;
+        EXPECT_EQ(r.complete, at == 7) << at;
+        EXPECT_TRUE(r.messages.empty()) << at;
+        EXPECT_EQ(r.files.empty(), at < 7) << at;
+        EXPECT_EQ(r.removed, at == 4 ? std::vector<std::string>{work_dir + "p.exe"} : std::vector<std::string>{});
+    }
+}
+
 TEST(Extract, MissingMarkerReportsInitializeFailure) {
     auto r = extract(std::string(4096, 'x'));
     EXPECT_EQ(r.result.outcome, extraction_outcome::no_archive_end);

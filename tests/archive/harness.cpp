@@ -38,7 +38,7 @@ void memory_output::remove() {
 }
 
 run_result extract(const std::string& bytes, archive::entry_table entries, memory_output* output,
-                   const archive::commitment_digest* commitment) {
+                   const archive::commitment_digest* commitment, unsigned stop_at) {
     memory_output own;
     memory_output& out = output ? *output : own;
     archive::memory_input input(bytes);
@@ -54,7 +54,9 @@ run_result extract(const std::string& bytes, archive::entry_table entries, memor
         [&](const archive::entry_event& e) { r.events.push_back(e); },
         [&](std::uint64_t done, std::uint64_t total) { r.progress.emplace_back(done, total); },
         {},
-        commitment};
+        commitment,
+        [&](std::uint64_t walked, std::uint64_t total) { r.advances.emplace_back(walked, total); },
+        [&] { return r.stop_calls++ >= stop_at; }};
     r.result = archive::extract_entries("C:\\setup.exe", context);
     r.files = out.files;
     r.removed = out.removed;

@@ -51,15 +51,19 @@ struct run_result {
     std::map<std::string, std::string> files;
     std::vector<std::string> removed;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;  // done, total
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> advances;  // walked, total
+    unsigned stop_calls = 0;
 };
 
 inline const std::string work_dir = "C:\\work\\";
 
 // Extracts `bytes` into memory_output under work_dir. `entries` and
 // `complete` are the state before the run (complete starts false); the
-// archive must match `commitment` when one is given.
+// archive must match `commitment` when one is given. The walk's stop is
+// asked for the first time at call 0 and says yes from call `stop_at` on.
 run_result extract(const std::string& bytes, archive::entry_table entries = {},
-                   memory_output* output = nullptr, const archive::commitment_digest* commitment = nullptr);
+                   memory_output* output = nullptr, const archive::commitment_digest* commitment = nullptr,
+                   unsigned stop_at = ~0u);
 
 // The whole content of a file; empty when it cannot be read.
 std::string read_file(const std::string& path);

@@ -3,7 +3,8 @@
 # The shipped stub: a GUI-subsystem program whose embedded manifest asks for
 # administrator rights and carries the Windows 7 compatibility entry, and
 # whose string table names the vendor (2001) and the product (2002), and
-# whose resource section is its last (chunkpack rewrites it at pack time).
+# whose resource section is its last (chunkpack rewrites it at pack time);
+# the manifest also asks for the common controls 6 and per-monitor DPI.
 set -uo pipefail
 objdump=$1 windres=$2 exe=$3
 status=0
@@ -30,5 +31,8 @@ PY
 )
 grep -q 'level="requireAdministrator"' <<<"$manifest" || fail "manifest does not require administrator"
 grep -q '35138b9a-5d96-4fbd-8e2d-a2440225f93a' <<<"$manifest" || fail "manifest lacks the Windows 7 compatibility entry"
+grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" \
+  || fail "manifest lacks the dependency on the common controls 6 (visual styles)"
+grep -q '<dpiAwareness[^>]*>PerMonitorV2' <<<"$manifest" || fail "manifest does not declare per-monitor DPI awareness"
 [ $status -eq 0 ] && echo "bootstrapper resources and manifest OK: $exe"
 exit $status

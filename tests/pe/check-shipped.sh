@@ -5,11 +5,19 @@
 # file beside it whose CRC matches and which holds the debug information.
 # A BUDGET above 0 is the most bytes the first program may have: the stub
 # travels with every download, and its size must not creep back.
+# Each imports only libraries that Windows always takes from its own system
+# folder (the known DLLs, Windows 7 to 11, and ntdll, which is mapped
+# before anything else): a library outside that set is looked for beside
+# the program first, in the download folder, before the program can
+# restrict the search. The common controls, the theme library, version and
+# dbghelp are not among them: the stub loads what it needs of them at run
+# time, from the system, once it has restricted the search.
 set -uo pipefail
 objdump=$1 budget=$2
 shift 2
 status=0 first=1
 fail() { echo "FAIL $exe: $*"; status=1; }
+known_dlls='^(ntdll|kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|msvcrt|shlwapi|comdlg32|imagehlp|psapi|rpcrt4|setupapi|ws2_32|wldap32|normaliz|nsi|imm32)\.dll$'
 for exe in "$@"; do
   if [ ! -f "$exe" ]; then echo "FAIL $exe: missing"; status=1; continue; fi
   size=$(stat -c %s "$exe")
@@ -21,6 +29,9 @@ for exe in "$@"; do
   grep -Eq '^Time/Date[[:space:]]+Thu Jan  1 00:00:00 1970' <<<"$headers" \
     || fail "the header carries a link time: $(grep '^Time/Date' <<<"$headers")"
   grep -q 'symbols stripped' <<<"$headers" || fail "not stripped: it has a symbol table"
+  while read -r dll; do
+    grep -Eqi "$known_dlls" <<<"$dll" || fail "imports $dll, which is not a known DLL: it would be looked for beside the program"
+  done < <(awk '/DLL Name:/ {print $3}' <<<"$headers")
   grep -Eq '[[:space:]]\.debug_' <<<"$headers" && fail "not stripped: it has debug sections"
 
   # The link: a file name (no folder), padding to 4 bytes, the CRC-32 of

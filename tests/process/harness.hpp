@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "corvid/handle.hpp"
 #include "tests/support/scratch_dir.hpp"
 
 namespace process_test {
@@ -32,6 +33,31 @@ started run_process(const std::string& command_line, const std::map<std::string,
 started run_process_w(const std::wstring& command_line, const std::map<std::wstring, std::wstring>& env,
                       unsigned timeout_ms = 60000);
 
+// A process started by start_process, still running: its handles, the
+// main thread's kept so that a test can suspend it.
+struct running_process {
+    corvid::unique_handle process, thread;
+    DWORD id = 0;
+};
+running_process start_process(const std::string& command_line, const std::map<std::string, std::string>& env,
+                              const std::string& directory = std::string());
+// Waits for it (killing it after the time-out) and takes its exit code.
+started wait_for(running_process& p, unsigned timeout_ms = 60000);
+
+// Holds up the extraction of a bootstrapper run, as a slow disk or a virus
+// scanner would: suspends its main thread, which extracts, as soon as a
+// file named `name` has appeared in a working folder ("ZELT*") in `temp`
+// (extraction is then writing it), or once it holds `at_least` bytes.
+// False when the run ended first or the file did not appear within the
+// time-out. ResumeThread lets it go on.
+bool hold_extraction(running_process& p, const std::string& temp, const std::string& name,
+                     unsigned timeout_ms = 60000, unsigned long long at_least = 0);
+
+// The visible top-level windows of process `pid`.
+std::vector<HWND> windows_of(DWORD pid);
+// Of those, the first that holds a progress bar (its bar in `bar`), or null.
+HWND progress_window_of(DWORD pid, HWND* bar = nullptr);
+
 // Quotes one argument by the C runtime's rules (backslashes before a quote
 // doubled, quotes escaped).
 std::string quote(const std::string& argument);
@@ -52,6 +78,10 @@ public:
     // chunkpack build with explicit arguments (after --stub/--out).
     std::string pack_raw(const std::vector<std::string>& arguments, const std::string& name,
                          const std::string& stub = "bootstrapper.exe");
+    // pack() with a file entry "filler" (large_file_name) of 32 MiB, all
+    // zeros but the last byte, beside the probe, made once per fixture.
+    std::string pack_large(const std::string& name = "large.exe");
+    static constexpr const char* large_file_name = "filler.bin";
 
     // Runs an installer with arguments, TEMP/TMP set to the private temp
     // directory and the probe told to report and exit with probe_exit.
@@ -62,6 +92,9 @@ public:
     // The same with wide text (CreateProcessW), for names and arguments
     // that the ANSI code page cannot hold.
     started run_w(const std::wstring& installer, const std::wstring& arguments, std::uint32_t probe_exit = 0);
+    // run() without waiting.
+    running_process start(const std::string& installer, const std::string& arguments, std::uint32_t probe_exit = 0,
+                          std::map<std::string, std::string> env = {}, const std::string& directory = std::string());
 
     const std::string& temp() const { return temp_.path(); }   // with trailing backslash
     const std::string& work() const { return work_.path(); }   // where installers are packed

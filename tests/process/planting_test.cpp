@@ -18,7 +18,7 @@ using process_test::installer_fixture;
 
 namespace {
 
-const char* const planted[] = {"ole32.dll", "dbghelp.dll"};
+const char* const planted[] = {"ole32.dll", "dbghelp.dll", "comctl32.dll", "uxtheme.dll"};
 
 // Wine prefers its own libraries to one beside the program unless told
 // otherwise per program; with this override it searches like Windows, where
@@ -66,12 +66,14 @@ TEST(Planting, LibrariesBesideTheInstallerAreNeverLoaded) {
         ASSERT_TRUE(::CopyFileA((process_test::bin_dir() + "..\\planted-process\\" + library).c_str(),
                                 (folder + library).c_str(), FALSE))
             << library;
-    native_first overrides({"plain.exe", "setup.exe", "control.exe", "restricted.exe"});
+    const std::string shown = f.pack_large();
+    native_first overrides({"plain.exe", "setup.exe", "control.exe", "restricted.exe", "large.exe"});
     const std::string marker = f.temp() + "planted-loads.txt";
     const std::map<std::string, std::string> env = {{"PLANTED_MARKER", marker}};
 
     // An ordinary load by name beside the planted libraries takes them.
-    auto loaded = process_test::run_process(process_test::quote(plain) + " ole32.dll dbghelp.dll", env, 60000, folder);
+    auto loaded = process_test::run_process(process_test::quote(plain) + " ole32.dll dbghelp.dll comctl32.dll uxtheme.dll",
+                                            env, 60000, folder);
     ASSERT_TRUE(loaded.finished);
     EXPECT_EQ(loaded.exit_code, 0u);
     std::string loads = process_test::read_all(marker);
@@ -86,6 +88,18 @@ TEST(Planting, LibrariesBesideTheInstallerAreNeverLoaded) {
     EXPECT_EQ(result.exit_code, 9u);
     EXPECT_FALSE(f.report().empty()) << "the payload did not run";
     EXPECT_EQ(process_test::read_all(marker), "") << "planted library loaded by the installer";
+
+    // Nor when its progress window is due (not silent, extraction held up
+    // past the delay): the common controls come from the system.
+    auto windowed = f.start(shown, "", 9, {{"PLANTED_MARKER", marker}, {"PROBE_PARENT_MODULES", "1"}}, folder);
+    ASSERT_TRUE(process_test::hold_extraction(windowed, f.temp(), process_test::installer_fixture::large_file_name));
+    ::Sleep(1500);
+    ::ResumeThread(windowed.thread.get());
+    EXPECT_EQ(process_test::wait_for(windowed).exit_code, 9u);
+    EXPECT_EQ(process_test::read_all(marker), "") << "planted library loaded by the installer's window";
+    std::string modules = f.report()["parent_modules"];
+    for (char& c : modules) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_NE(modules.find("\\comctl32.dll"), std::string::npos) << "the window's library was not loaded: " << modules;
 
     // A load by name, as a shell makes while it launches, after the run's
     // restriction takes the system's library...
@@ -103,14 +117,15 @@ TEST(Planting, LibrariesBesideTheInstallerAreNeverLoaded) {
     auto unguarded = f.run(control, "/s", 9, env, folder);
     ::SetErrorMode(mode);
     EXPECT_TRUE(unguarded.finished);
-    EXPECT_NE(process_test::read_all(marker).find(folder + "ole32.dll"), std::string::npos)
-        << "the control run did not load the planted library: the test cannot tell";
+    for (const char* library : {"ole32.dll", "uxtheme.dll"})
+        EXPECT_NE(process_test::read_all(marker).find(folder + library), std::string::npos)
+            << "the control run did not load the planted " << library << ": the test cannot tell";
 
     // The crashed run's files are released a moment after it has ended; its
     // working directory stays behind, as after any crash.
     for (int i = 0; i < 100; ++i) {
         bool left = false;
-        for (const std::string& file : {control, folder + "ole32.dll"})
+        for (const std::string& file : {control, folder + "ole32.dll", folder + "uxtheme.dll"})
             if (::GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES && !::DeleteFileA(file.c_str()))
                 left = true;
         if (!left) break;

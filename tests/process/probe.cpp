@@ -10,6 +10,8 @@
 //                   the full paths of the modules loaded in the process that
 //                   started the probe (the waiting bootstrapper), separated
 //                   by "|", or "unreadable"
+//   PROBE_PARENT_WINDOWS when set, the report also gets "parent_windows=",
+//                   how many visible top-level windows that process has
 //   PROBE_LOAD      a library to load by bare name, as a setup loads an
 //                   optional one: "loaded=" its full path, or "none"
 //   PROBE_START     a command line to start with no program path, as a setup
@@ -101,18 +103,35 @@ std::string wide_report() {
            "\n";
 }
 
-std::string parent_modules() {
+DWORD parent_id() {
     const DWORD self = ::GetCurrentProcessId();
     DWORD parent = 0;
-    {
-        corvid::unique_file processes(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        if (!processes) return "unreadable";
-        PROCESSENTRY32 entry{};
-        entry.dwSize = sizeof(entry);
-        for (BOOL more = ::Process32First(processes.get(), &entry); more;
-             more = ::Process32Next(processes.get(), &entry))
-            if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
-    }
+    corvid::unique_file processes(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!processes) return 0;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32First(processes.get(), &entry); more; more = ::Process32Next(processes.get(), &entry))
+        if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+    return parent;
+}
+
+BOOL CALLBACK count_window(HWND window, LPARAM parameter) {
+    auto* c = reinterpret_cast<std::pair<DWORD, int>*>(parameter);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == c->first && ::IsWindowVisible(window)) ++c->second;
+    return TRUE;
+}
+
+std::string parent_windows() {
+    std::pair<DWORD, int> count{parent_id(), 0};
+    if (count.first == 0) return "unreadable";
+    ::EnumWindows(count_window, reinterpret_cast<LPARAM>(&count));
+    return std::to_string(count.second);
+}
+
+std::string parent_modules() {
+    const DWORD parent = parent_id();
     if (parent == 0) return "unreadable";
     corvid::unique_file modules(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, parent));
     if (!modules) return "unreadable";
@@ -189,6 +208,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                            "folder=" + folder_names(std::string(path, path_length)) + "\n" + wide_report();
         text += "nodefaultcwd=" + env("NoDefaultCurrentDirectoryInExePath") + "\n";
         if (!env("PROBE_PARENT_MODULES").empty()) text += "parent_modules=" + parent_modules() + "\n";
+        if (!env("PROBE_PARENT_WINDOWS").empty()) text += "parent_windows=" + parent_windows() + "\n";
         if (const std::string library = env("PROBE_LOAD"); !library.empty())
             text += "loaded=" + loaded_library(library) + "\n";
         if (const std::string command = env("PROBE_START"); !command.empty())

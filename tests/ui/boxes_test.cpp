@@ -1,5 +1,6 @@
 // What a user sees: every message box of the run as a real window (under
-// Xvfb), found by caption, read, and dismissed with OK; and silence with /s.
+// Xvfb), found by caption, read, and dismissed with OK; the progress window
+// of a long extraction; and silence with /s.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -11,9 +12,12 @@
 #include "corvid/error_text.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/lock.hpp"
+#include "corvid/log/policy.hpp"
 #include "archive/installer_builder.hpp"
 #include "tests/process/harness.hpp"
 #include "tests/support/start_process.hpp"
+
+#include <commctrl.h>
 
 using process_test::installer_fixture;
 
@@ -42,7 +46,8 @@ public:
             if (_strnicmp(p, "TEMP=", 5) == 0 || _strnicmp(p, "TMP=", 4) == 0) continue;
             block += e + '\0';
         }
-        block += "TEMP=" + temp + '\0' + "TMP=" + temp + '\0' + "PROBE_REPORT=" + f.report_path() + '\0' + '\0';
+        block += "TEMP=" + temp + '\0' + "TMP=" + temp + '\0' + "PROBE_REPORT=" + f.report_path() + '\0' +
+                 "PROBE_PARENT_WINDOWS=1" + '\0' + '\0';
         std::string cmd = "\"" + installer + "\"" + (arguments.empty() ? "" : " " + arguments);
         STARTUPINFOA startup{};
         startup.cb = sizeof(startup);
@@ -52,15 +57,35 @@ public:
                                         nullptr, &startup, &info);
             }))
             throw std::runtime_error("CreateProcess failed");
-        process_.reset(info.hProcess);
-        corvid::unique_handle thread(info.hThread);
+        p_.process.reset(info.hProcess);
+        p_.thread.reset(info.hThread);
+        p_.id = info.dwProcessId;
         if (before_start) before_start();
-        ::ResumeThread(thread.get());
+        ::ResumeThread(p_.thread.get());
     }
     ~running() {
         ::FreeEnvironmentStringsA(env_);
-        if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) ::TerminateProcess(process_.get(), 0xDEAD);
+        if (::WaitForSingleObject(p_.process.get(), 0) == WAIT_TIMEOUT) ::TerminateProcess(p_.process.get(), 0xDEAD);
     }
+
+    // Extraction held up while the large file is written, and let go.
+    bool hold(installer_fixture& f) {
+        return process_test::hold_extraction(p_, f.temp(), installer_fixture::large_file_name);
+    }
+    void resume() { ::ResumeThread(p_.thread.get()); }
+
+    // Waits for the run's progress window; null when none came.
+    HWND progress(HWND* bar, unsigned timeout_ms = 20000) {
+        for (unsigned waited = 0; waited < timeout_ms; waited += 20) {
+            if (HWND window = process_test::progress_window_of(p_.id, bar)) return window;
+            if (::WaitForSingleObject(p_.process.get(), 20) == WAIT_OBJECT_0) break;
+        }
+        return nullptr;
+    }
+    bool shows_progress() { return process_test::progress_window_of(p_.id) != nullptr; }
+    bool shows_any_window() { return !process_test::windows_of(p_.id).empty(); }
+    // Whether a box was answered while the progress window was still there.
+    bool progress_beside_a_box = false;
 
     // Waits for a visible dialog window with this caption, returns its text
     // and presses OK (again, until the window is gone: a box found while it
@@ -69,6 +94,7 @@ public:
         for (unsigned waited = 0; waited < timeout_ms; waited += 50) {
             HWND window = ::FindWindowA("#32770", caption.c_str());
             if (window && ::IsWindowVisible(window)) {
+                if (shows_progress()) progress_beside_a_box = true;
                 ::Sleep(200);
                 char text[4096] = {};
                 ::GetDlgItemTextA(window, 0xFFFF, text, sizeof(text));
@@ -78,31 +104,33 @@ public:
                 }
                 return box{caption, text};
             }
-            if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) break;
+            if (::WaitForSingleObject(p_.process.get(), 50) == WAIT_OBJECT_0) break;
         }
         return box{};
     }
 
     // Exit code after the process ends; 0xDEAD if it does not within the time-out.
     DWORD exit_code(unsigned timeout_ms = 30000) {
-        if (::WaitForSingleObject(process_.get(), timeout_ms) != WAIT_OBJECT_0) return 0xDEAD;
+        if (::WaitForSingleObject(p_.process.get(), timeout_ms) != WAIT_OBJECT_0) return 0xDEAD;
         DWORD code = 0;
-        ::GetExitCodeProcess(process_.get(), &code);
+        ::GetExitCodeProcess(p_.process.get(), &code);
         return code;
     }
 
-    // Ends (within the time-out) without showing any dialog window.
-    bool ends_without_window(unsigned timeout_ms = 30000) {
+    // Ends (within the time-out) without showing any dialog window, or with
+    // `any`, any window at all.
+    bool ends_without_window(unsigned timeout_ms = 30000, bool any = false) {
+        auto shown = [&] { return any ? !process_test::windows_of(p_.id).empty() : any_dialog_of_process(); };
         for (unsigned waited = 0; waited < timeout_ms; waited += 20) {
-            if (any_dialog_of_process()) return false;
-            if (::WaitForSingleObject(process_.get(), 20) == WAIT_OBJECT_0) return !any_dialog_of_process();
+            if (shown()) return false;
+            if (::WaitForSingleObject(p_.process.get(), 20) == WAIT_OBJECT_0) return !shown();
         }
         return false;
     }
 
 private:
     bool any_dialog_of_process() {
-        std::pair<DWORD, bool> s{::GetProcessId(process_.get()), false};
+        std::pair<DWORD, bool> s{p_.id, false};
         ::EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&s));
         return s.second;
     }
@@ -119,7 +147,7 @@ private:
         return TRUE;
     }
 
-    corvid::unique_handle process_;
+    process_test::running_process p_;
     char* env_ = nullptr;
 };
 
@@ -299,4 +327,117 @@ TEST(Boxes, SilentRunsShowNoWindowAndCapitalSIsNotSilent) {
         EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
         EXPECT_EQ(run.exit_code(), 1u);
     }
+}
+
+namespace {
+
+// The bar's position and its end, read from this process.
+std::pair<int, int> bar_state(HWND bar) {
+    return {static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0)),
+            static_cast<int>(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0))};
+}
+
+const char* const already_running_text =
+    "Another installation is already running or in the process of starting up.\n"
+    "Please wait until the other installation has completed before trying again.";
+
+}  // namespace
+
+TEST(Progress, ALongExtractionShowsTheProductAndItsProgressToTheEnd) {
+    installer_fixture f("ui_progress");
+    const std::string installer = f.pack_large();
+    // A window of the test's own, where the user is typing.
+    HWND typing = ::CreateWindowExA(0, "EDIT", "", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200, 80, nullptr, nullptr,
+                                    nullptr, nullptr);
+    ASSERT_TRUE(typing && ::SetForegroundWindow(typing));
+    running run(f, installer, "");
+    ASSERT_TRUE(run.hold(f)) << "extraction was not seen";
+    HWND bar = nullptr, window = run.progress(&bar);
+    ASSERT_TRUE(window) << "no progress window while extraction was held up";
+    char caption[64] = {};
+    ::GetWindowTextA(window, caption, sizeof(caption));
+    EXPECT_STREQ(caption, "Tarnwick");
+    EXPECT_EQ(::GetWindowLongW(window, GWL_STYLE) & WS_CAPTION, WS_CAPTION) << "not movable by its caption";
+    EXPECT_EQ(::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0) << "always on top";
+    EXPECT_EQ(::GetForegroundWindow(), typing) << "the window took the focus";
+    const auto [held_at, end] = bar_state(bar);
+    EXPECT_GT(held_at, 0);
+    EXPECT_LT(held_at, end);
+    {
+        // A second start is turned away, and then brings this window forward
+        // (from behind the window the user was typing in).
+        ASSERT_TRUE(::SetWindowPos(typing, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE));
+        running second(f, installer, "");
+        EXPECT_EQ(second.answer("Already Running").text, already_running_text);
+        EXPECT_EQ(second.exit_code(), 1u);
+        EXPECT_EQ(::GetForegroundWindow(), window);
+    }
+    // The run waits at its first log line after extraction while the log's
+    // lock is held: the window stays up with the bar at its end.
+    corvid::real_mutex log_lock(corvid::log::file_lock_name(f.temp() + "Keelson"));
+    ASSERT_TRUE(log_lock.lock(0));
+    run.resume();
+    int last = held_at;
+    for (int i = 0; i < 400 && last < end; ++i, ::Sleep(10)) {
+        const int now = bar_state(bar).first;
+        EXPECT_GE(now, last) << "the bar went back";
+        last = now;
+    }
+    EXPECT_EQ(last, end) << "the bar did not reach its end";
+    log_lock.unlock();
+    EXPECT_EQ(run.exit_code(), 0u);
+    EXPECT_EQ(f.report()["parent_windows"], "0") << "a window of the bootstrapper's was still there";
+    ::DestroyWindow(typing);
+}
+
+TEST(Progress, SilentAndShortRunsShowNoWindowAtAll) {
+    installer_fixture f("ui_progress_none");
+    {
+        running run(f, f.pack_large(), "/s");
+        ASSERT_TRUE(run.hold(f));
+        ::Sleep(3000);  // well past the delay
+        EXPECT_FALSE(run.shows_any_window());
+        run.resume();
+        EXPECT_TRUE(run.ends_without_window(30000, true));
+        EXPECT_EQ(run.exit_code(), 0u);
+    }
+    running run(f, f.pack({}), "");
+    EXPECT_TRUE(run.ends_without_window(30000, true));
+    EXPECT_EQ(run.exit_code(), 0u);
+    EXPECT_FALSE(f.report().empty());
+}
+
+TEST(Progress, ADamagedArchiveShowsItsBoxesWithNoProgressWindowLeft) {
+    installer_fixture f("ui_progress_damaged");
+    const std::string large = process_test::read_all(f.pack_large()), small = process_test::read_all(f.pack({}));
+    const std::size_t image = process_test::read_all(process_test::bin_dir() + "bootstrapper.exe").size();
+    // A changed byte inside the large file (told by extraction and by the
+    // run), and the large archive behind the image sealed for another one
+    // (told by the run only).
+    std::string changed = large, foreign = small.substr(0, image) + large.substr(image);
+    changed[changed.find(std::string(1 << 20, '\0')) + (16 << 20)] ^= 0x5A;
+    for (const auto& [bytes, boxes] : {std::pair(changed, 2), std::pair(foreign, 1)}) {
+        process_test::write_all(f.work() + "damaged.exe", bytes);
+        running run(f, f.work() + "damaged.exe", "");
+        ASSERT_TRUE(run.hold(f));
+        ASSERT_TRUE(run.progress(nullptr));
+        run.resume();
+        for (int i = 0; i < boxes; ++i) EXPECT_EQ(run.answer("Invalid Archive!").text, invalid_archive_text);
+        EXPECT_FALSE(run.progress_beside_a_box) << "the progress window was left beside a box";
+        EXPECT_EQ(run.exit_code(), 1u);
+        EXPECT_TRUE(f.report().empty()) << "the payload started";
+    }
+}
+
+TEST(Progress, CancelStartsNothingLeavesNothingAndEndsWith1602) {
+    installer_fixture f("ui_progress_cancel");
+    running run(f, f.pack_large(), "");
+    ASSERT_TRUE(run.hold(f));
+    HWND window = run.progress(nullptr);
+    ASSERT_TRUE(window);
+    ::SendMessageW(::FindWindowExA(window, nullptr, "Button", "Cancel"), BM_CLICK, 0, 0);
+    run.resume();
+    EXPECT_TRUE(run.ends_without_window()) << "a box was shown";
+    EXPECT_EQ(run.exit_code(), 1602u);
+    EXPECT_EQ(f.temp_entries(), std::vector<std::string>{"Keelson.log.txt"}) << "the payload started or files were left";
 }

@@ -316,6 +316,8 @@ std::string describe(const walk& w) {
             return "cannot extract " + r.path + ": " + r.error;
         case archive::extraction_outcome::commitment_mismatch:
             return "the chunks read do not match the commitment sealed in the installer's image";
+        case archive::extraction_outcome::cancelled:
+            return "cancelled";
     }
     return "unknown";
 }
