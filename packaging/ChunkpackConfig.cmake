@@ -11,8 +11,8 @@
 #       [ICON <file.ico>] [STUB x86|x64|<path>] [OPTIONS <chunkpack option>...]
 #       [EXCLUDE_FROM_ALL])
 #
-# Relative paths are taken from the current source folder. The package's own
-# paths are relative to this file: the package can
+# Relative paths given to the function are taken from the current source
+# folder. The package finds its own files from this file's place, so it can
 # be installed or unpacked under any prefix.
 if(CMAKE_VERSION VERSION_LESS 3.24)
   set(Chunkpack_FOUND FALSE)

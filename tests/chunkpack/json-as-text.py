@@ -51,8 +51,14 @@ for e in d['entries']:
     else:  # the tail (no key) and the stub
         field = key
     line(b'%-6s %-40s digest ok%s' % (kind.encode(), field, note))
-if d['stopped']:
-    line(b'stopped: ' + d['stopped']['message'].encode())
+stopped = d['stopped']
+if stopped:  # the reason code and the offset as the message says them
+    assert stopped['message'].startswith({
+        'no_archive_end': 'no archive tail', 'read_failed': 'a chunk cannot be read', 'digest_mismatch': 'digest mismatch',
+        'extract_failed': 'cannot extract', 'commitment_mismatch': 'the chunks read do not match'}[stopped['reason']])
+    assert (stopped['offset'] is not None) == (stopped['reason'] in ('read_failed', 'digest_mismatch'))
+    assert stopped['offset'] is None or stopped['message'].endswith(' offset %d' % stopped['offset'])
+    line(b'stopped: ' + stopped['message'].encode())
 table = d['certificate_table']
 if table['state'] == 'present':
     line(b'certificate table: at offset %d, %d bytes; the archive ends where it begins' % (table['offset'], table['size']))

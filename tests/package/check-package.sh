@@ -30,15 +30,16 @@ mkdir "$work/tgz"
 for tgz in "$out"/chunkpack-*.tar.gz; do tar -xzf "$tgz" -C "$work/tgz" --strip-components=1 || fail "cannot unpack $tgz"; done
 [ "$(cd "$usr" && find . -type f | sort)" = "$(cd "$work/tgz" && find . -type f | sort)" ] ||
   fail "the .tar.gz archives and the Debian packages hold other files"
-dpkg-deb -c "${debs[0]}" | grep -q '\.debug$' && fail "the package holds symbol files"
-dpkg-deb -I "${debs[1]}" | grep -q '^ Depends: chunkpack (= ' || fail "the symbol package does not depend on the package"
+# (Whole outputs first: grep -q would end the pipe early.)
+grep -q '\.debug$' <<<"$(dpkg-deb -c "${debs[0]}")" && fail "the package holds symbol files"
+grep -q '^ Depends: chunkpack (= ' <<<"$(dpkg-deb -I "${debs[1]}")" || fail "the symbol package does not depend on the package"
 stubs=$usr/share/chunkpack/stubs
 bash "$checkout/tests/pe/check-shipped.sh" i686-w64-mingw32-objdump 0 "$stubs/x86/bootstrapper.exe" \
   "$usr/bin/chunkpack.exe" >/dev/null || fail "the Windows programs do not find their symbol files"
 bash "$checkout/tests/pe/check-shipped.sh" x86_64-w64-mingw32-objdump 0 "$stubs/x64/bootstrapper.exe" >/dev/null ||
   fail "the x64 stub does not find its symbol file"
-readelf --string-dump=.gnu_debuglink "$usr/bin/chunkpack" | grep -q 'chunkpack-linux.debug' &&
-  readelf -S "$usr/bin/chunkpack-linux.debug" 2>/dev/null | grep -q '\.debug_info' ||
+grep -q 'chunkpack-linux.debug' <<<"$(readelf --string-dump=.gnu_debuglink "$usr/bin/chunkpack")" &&
+  grep -q '\.debug_info' <<<"$(readelf -S "$usr/bin/chunkpack-linux.debug" 2>/dev/null)" ||
   fail "the Linux packer does not name its symbol file"
 
 # --- the packer with its installed stubs ---------------------------------
