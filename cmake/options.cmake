@@ -20,19 +20,25 @@ if(WIN32)
   # it goes to a separate file beside the stripped program (corvid_ship).
   add_compile_options(-Os -g -ffunction-sections -fdata-sections)
   add_link_options(-Wl,--gc-sections)
-  # Reproducible programs: no link time in the PE header, and no folder of
-  # the checkout or the build tree in the code or the debug information.
-  # Sources appear relative to the checkout, and the compiler's folder (the
-  # build tree) as ".", so that tools started in the checkout find them. The
-  # later map wins where both match (a build tree inside the checkout). The
-  # compiler's command line, which names both folders, stays out too.
+  # Reproducible programs: no link time in the PE header (the folders: below).
   add_link_options(-Wl,--no-insert-timestamp)
-  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
-                      -ffile-prefix-map=${CMAKE_BINARY_DIR}=.
-                      -gno-record-gcc-switches)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     add_link_options(-Wl,--high-entropy-va)
   endif()
+endif()
+
+# Reproducible programs (the Windows ones and the Linux packer of the
+# release package): no folder of the checkout or the build tree in the code
+# or the debug information. Sources appear relative to the checkout, and the
+# compiler's folder (the build tree) as ".", so that tools started in the
+# checkout find them. The later map wins where both match (a build tree
+# inside the checkout). The compiler's command line, which names both
+# folders, stays out too. Not for clang's coverage builds, whose reports
+# name the sources by their paths.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
+                      -ffile-prefix-map=${CMAKE_BINARY_DIR}=.
+                      -gno-record-gcc-switches)
 endif()
 
 if(CORVID_SANITIZE)

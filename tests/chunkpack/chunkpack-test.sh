@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # chunkpack-test.sh CHUNKPACK TINY_PE TINY_PE_WITH_SLOT TINY_PE_WITH_RESOURCES ICON
 # The packer's command line end to end: build, list, verify, extract, the
-# refusals of build, damaged installers, the commitment, branding, and
-# signing after packing.
+# refusals of build, damaged installers, the commitment, branding, signing
+# after packing, and list and verify --json on all of these installers.
 set -uo pipefail
 cp=$1 plain_stub=$2 stub=$3 resources_stub=$4 icon=$5
 work=$(mktemp -d)
@@ -74,6 +74,7 @@ refused "device name" "would be refused" --stub bootstrap.exe --file k=nul.txt
 printf x > 'trailing.'
 refused "trailing dot" "would be refused" --stub bootstrap.exe --file k=trailing.
 refused "value without =" "expected KEY=VALUE" --stub bootstrap.exe --value novalue
+refused "no installed stub beside the packer" "no installed x86 stub at .*share/chunkpack/stubs/x86" --value k=v
 truncate -s 2147483648 huge.bin
 refused "2 GiB file" "below 2 GiB" --stub bootstrap.exe --file k=huge.bin
 truncate -s 2147483000 big1.bin; truncate -s 2147483000 big2.bin
@@ -237,6 +238,40 @@ else
   expect_rc 0 "extract behind_table" "$cp" extract behind_table.exe behind_out
   grep -q 'value "msilog" = "ON"' out.txt || fail "extract behind_table read another archive: $(cat out.txt)"
 fi
+
+# --json says what the text says, with the same exit code, on every kind of
+# installer above; list and verify print the same document, and a failure
+# is also a JSON error on standard error with verify's reason.
+"$cp" build --stub bootstrap.exe --out latin.exe "${payload[@]}" --value 'executable32=%installer32%' \
+  --value $'k\xe9y=\x01caf\xe9' 2>/dev/null
+json_agrees() {  # json_agrees INSTALLER
+  "$cp" list "$1" >text.txt 2>/dev/null; local rc=$?
+  "$cp" verify "$1" >/dev/null 2>verify.txt; local verify_rc=$?
+  expect_rc "$rc" "$1: list --json" "$cp" list --json "$1"; mv out.txt list.json; mv err.txt list-error.json
+  expect_rc "$rc" "$1: verify --json" "$cp" verify --json "$1"
+  [ "$verify_rc" -eq "$rc" ] || fail "$1: verify ends with $verify_rc, list with $rc"
+  cmp -s list.json out.txt && sed 's/"command":"verify"/"command":"list"/' err.txt | cmp -s - list-error.json ||
+    fail "$1: list and verify --json differ"
+  if [ -s text.txt ]; then
+    python3 "$here/json-as-text.py" list.json | cmp -s - text.txt ||
+      fail "$1: the document says other than the text: $(python3 "$here/json-as-text.py" list.json | diff - text.txt)"
+  fi
+  python3 - "$1" "$rc" list-error.json verify.txt <<'PY' || fail "$1: the JSON error is not verify's: $(cat list-error.json)"
+import json, sys
+path, rc, error, text = sys.argv[1], int(sys.argv[2]), open(sys.argv[3]).read(), open(sys.argv[4]).read()
+if rc == 0: sys.exit(error != '')
+e = json.loads(error)
+assert e['schema'] == 'chunkpack.error' and e['exit_code'] == rc and e['command'] == 'list' and e['installer'] == path
+assert text in ('chunkpack: %s: %s\n' % (path, e['message']), 'chunkpack: %s\n' % e['message'])
+PY
+}
+here=$(cd "$(dirname "$0")" && pwd)
+for installer in inst.exe latin.exe forced.exe literal.exe marker_inst.exe unbound.exe spliced.exe damaged.exe \
+    cut.exe readme.txt nothing.exe branded.exe signed.exe branded_signed.exe behind_table.exe; do
+  json_agrees "$installer"
+done
+expect_rc 2 "verify --json without an installer" "$cp" verify --json
+grep -q '^{"schema":"chunkpack.error",.*"exit_code":2,' err.txt || fail "a refused command line is no JSON error: $(cat err.txt)"
 
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
 echo "all chunkpack checks passed"

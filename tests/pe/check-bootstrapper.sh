@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# check-bootstrapper.sh OBJDUMP WINDRES EXE
+# check-bootstrapper.sh OBJDUMP WINDRES EXE VERSION
 # The shipped stub: a GUI-subsystem program whose embedded manifest asks for
 # administrator rights and carries the Windows 7 compatibility entry, and
-# whose string table names the vendor (2001) and the product (2002), and
-# whose resource section is its last (chunkpack rewrites it at pack time);
-# the manifest also asks for the common controls 6 and per-monitor DPI.
+# whose string table names the vendor (2001) and the product (2002), whose
+# version information is the release's VERSION (a.b.c), and whose resource
+# section is its last (chunkpack rewrites it at pack time); the manifest also
+# asks for the common controls 6 and per-monitor DPI.
 set -uo pipefail
-objdump=$1 windres=$2 exe=$3
+objdump=$1 windres=$2 exe=$3 version=$4
 status=0
 fail() { echo "FAIL $exe: $*"; status=1; }
 
@@ -20,6 +21,8 @@ resources=$("$windres" --input-format=coff --output-format=rc -i "$exe" 2>/dev/n
 grep -Eq '2001,[[:space:]]*"Brellory"' <<<"$resources" || fail "string 2001 is not \"Brellory\""
 grep -Eq '2002,[[:space:]]*"Tarnwick"' <<<"$resources" || fail "string 2002 is not \"Tarnwick\""
 grep -q 'ICON' <<<"$resources" || fail "no icon"
+grep -q "FILEVERSION ${version//./, }, 0" <<<"$resources" &&
+  grep -q "VALUE \"FileVersion\", \"$version\"" <<<"$resources" || fail "its version information is not $version"
 
 # The manifest is emitted as hex bytes by windres; decode the RT_MANIFEST data.
 manifest=$(python3 - "$exe" <<'PY'

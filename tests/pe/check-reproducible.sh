@@ -4,7 +4,10 @@
 # of the checkout in folders of different names and depths, each in a clean
 # build tree, and compares the shipped programs and their symbol files byte
 # for byte. A vendor's whole installer is then reproducible too: packing adds
-# nothing that depends on time or place.
+# nothing that depends on time or place. For win32 it also builds the Linux
+# packer (host) in each copy and compares the two release packages made from
+# each copy's trees (scripts/package, the x86_64 stub taken from this
+# checkout's build/win64 for both).
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 preset=${1:-win32}
@@ -22,12 +25,27 @@ for copy in "${copies[@]}"; do
   xargs -0 -I{} sh -c '[ ! -e "$1" ] || cp --parents -P "$1" "$2"' _ {} "$copy" <"$work/files" \
     || { echo "check-reproducible: copying the checkout failed"; exit 1; }
 done
-for copy in "${copies[@]}"; do
-  echo "check-reproducible: building ${targets[*]} ($preset) in $copy"
+package=0
+if [ "$preset" = win32 ]; then
+  package=1 win64=$(pwd)/build/win64
+  [ -f "$win64/bin/bootstrapper.exe" ] || { echo "check-reproducible: build the win64 preset first"; exit 1; }
+  export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+fi
+build_in() {  # build_in COPY PRESET TARGET...
+  local copy=$1 preset=$2; shift 2
+  echo "check-reproducible: building $* ($preset) in $copy"
   if ! (cd "$copy" && cmake --preset "$preset" >"$work/configure.log" 2>&1 &&
-        cmake --build --preset "$preset" --target "${targets[@]}" >"$work/build.log" 2>&1); then
+        cmake --build --preset "$preset" --target "$@" >"$work/build.log" 2>&1); then
     tail -n 40 "$work/configure.log" "$work/build.log"
     echo "check-reproducible: the build in $copy failed"; exit 1
+  fi
+}
+for copy in "${copies[@]}"; do
+  build_in "$copy" "$preset" "${targets[@]}"
+  if [ $package = 1 ]; then
+    build_in "$copy" host chunkpack
+    (cd "$copy" && scripts/package --no-build --win64 "$win64" >"$work/package.log" 2>&1) ||
+      { cat "$work/package.log"; echo "check-reproducible: the package in $copy failed"; exit 1; }
   fi
 done
 
@@ -41,5 +59,19 @@ for file in "${files[@]}"; do
     status=1
   fi
 done
-[ $status -eq 0 ] && echo "check-reproducible: two clean $preset builds are byte-identical"
+if [ $package = 1 ]; then
+  packages=$(cd "${copies[0]}/build/package/out" && ls)
+  [ "$packages" = "$(cd "${copies[1]}/build/package/out" && ls)" ] && [ -n "$packages" ] ||
+    { echo "FAIL: the two package folders hold other files"; status=1; }
+  for file in $packages; do
+    a=${copies[0]}/build/package/out/$file b=${copies[1]}/build/package/out/$file
+    if cmp -s "$a" "$b"; then
+      echo "identical: $file ($(stat -c %s "$a") bytes)"
+    else
+      echo "FAIL: $file differs between the two packages ($(cmp "$a" "$b" 2>&1 | head -n 1))"
+      status=1
+    fi
+  done
+fi
+[ $status -eq 0 ] && echo "check-reproducible: two clean $preset builds$([ $package = 1 ] && echo " and their packages") are byte-identical"
 exit $status

@@ -19,6 +19,7 @@
 #include "archive/installer_builder.hpp"
 #include "archive/pe_resources.hpp"
 #include "archive/stdio_io.hpp"
+#include "json_report.hpp"
 
 namespace chunkpack {
 
@@ -413,108 +414,162 @@ std::string brand_stub(const std::string& stub, const identity& brand, const std
     return archive::apply_identity(stub, options);
 }
 
+namespace {
+
+struct file_closer {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using unique_file = std::unique_ptr<std::FILE, file_closer>;
+
+// The stub's image as it goes into the installer: branded first (that
+// rewrites its resources), its commitment slot filled once the archive
+// behind it has been written.
+struct prepared_stub {
+    std::string image;
+    std::optional<archive::commitment_slot> slot;
+};
+
+std::string branded_image(const std::string& image, const identity& brand, const std::string& stub_path,
+                          const std::string& out_path) {
+    try {
+        return brand_stub(image, brand, out_path);
+    } catch (const archive::identity_error& e) {
+        refuse(std::string("cannot brand the stub: ") + e.message());
+    } catch (const archive::pe::format_error& e) {
+        refuse("cannot brand " + stub_path + ": " + e.message());
+    }
+}
+
+std::optional<archive::commitment_slot> slot_of(const std::string& image, const std::string& stub_path,
+                                                const streams& io) {
+    archive::memory_input input(image);
+    std::optional<archive::commitment_slot> slot;
+    try {
+        slot = archive::find_commitment_slot(input);
+    } catch (const archive::pe::format_error& e) {
+        refuse(stub_path + " has a commitment slot that looks wrong: " + e.message());
+    }
+    if (!slot)
+        std::fprintf(io.err, "chunkpack: warning: %s has no commitment slot; the installer's image will not be "
+                             "bound to its archive\n",
+                     stub_path.c_str());
+    return slot;
+}
+
+void check_stub_size(std::uint64_t size, const std::string& stub_path) {
+    if (size > archive::max_chunk_length)
+        refuse(stub_path + " is " + std::to_string(size) + " bytes; the stub must stay below 2 GiB");
+}
+
+prepared_stub prepare_stub(const std::string& stub_path, const std::string& out_path, const identity& brand,
+                           const streams& io) {
+    archive::stdio_input stub;
+    open_input(stub, stub_path);
+    const std::uint64_t size = size_of(stub, stub_path);
+    check_pe(stub, size, stub_path);
+    if (holds_tail_chunk(stub, size)) refuse(stub_path + " already holds an archive tail");
+    check_stub_size(size, stub_path);
+    prepared_stub prepared{read_whole(stub, size, stub_path), std::nullopt};
+    if (!brand.options.empty() || !brand.icon_path.empty())
+        prepared.image = branded_image(prepared.image, brand, stub_path, out_path);
+    check_stub_size(prepared.image.size(), stub_path);
+    prepared.slot = slot_of(prepared.image, stub_path, io);
+    return prepared;
+}
+
+// The entries as the writer packs them, with the files they read held open,
+// and the installer's size they add up to.
+struct packed_entries {
+    std::vector<std::unique_ptr<archive::stdio_input>> sources;
+    std::vector<archive::installer_entry> entries;
+    std::uint64_t total = 0;
+};
+
+void pack_value(const build_entry& e, packed_entries& packed, const streams& io) {
+    if (e.key == "source" || e.key == "commandline")
+        std::fprintf(io.err, "chunkpack: warning: the bootstrapper sets \"%s\" itself and ignores this value\n",
+                     e.key.c_str());
+    if (e.value.size() > archive::max_chunk_length) refuse("the value of \"" + e.key + "\" is too long");
+    packed.entries.push_back(archive::installer_entry::make_value(e.key, e.value));
+    packed.total += e.value.size() + e.key.size() + 5 + 3 * 20;
+}
+
+void pack_file(const build_entry& e, packed_entries& packed) {
+    const std::string name = stored_file_name(e.value);
+    if (!bare_name_of(e.value))
+        refuse("the file name \"" + printable(name) + "\" of " + e.value +
+               " would be refused by the bootstrapper (it must be a bare name, not a device name)");
+    auto source = std::make_unique<archive::stdio_input>();
+    open_input(*source, e.value);
+    const std::uint64_t size = size_of(*source, e.value);
+    if (size > archive::max_chunk_length)
+        refuse(e.value + " is " + std::to_string(size) + " bytes; a file must stay below 2 GiB");
+    packed.entries.push_back(archive::installer_entry::make_file(e.key, name, *source));
+    packed.sources.push_back(std::move(source));
+    packed.total += size + name.size() + e.key.size() + 4 + 4 * 20;
+}
+
+packed_entries pack_entries(const std::vector<build_entry>& entries, const std::string& stub_name,
+                            std::uint64_t image_size, const streams& io) {
+    packed_entries packed;
+    // The stub entry, its key and the tail around the entries.
+    packed.total = image_size + 20 + stub_name.size() + 20 + 2 * (4 + 20) + archive::tail_marker.size() + 20;
+    std::set<std::string> keys;
+    for (const build_entry& e : entries) {
+        // An empty key of a file entry records nothing, so it cannot collide.
+        if ((!e.is_file || !e.key.empty()) && !keys.insert(e.key).second)
+            std::fprintf(io.err, "chunkpack: warning: key \"%s\" is given more than once; the first one wins\n",
+                         printable(e.key).c_str());
+        if (e.is_file)
+            pack_file(e, packed);
+        else
+            pack_value(e, packed, io);
+    }
+    if (packed.total > archive::max_archive_size)
+        refuse("the installer would be " + std::to_string(packed.total) + " bytes; it must stay below 4 GiB");
+    return packed;
+}
+
+// The image sealed, written over its first version, and the image chunk's
+// stored digest rewritten to match (the image chunk's length field stays).
+void seal_written_image(std::FILE* out, prepared_stub& stub, const archive::commitment_digest& commitment,
+                        const std::string& path) {
+    archive::seal_image(stub.image, stub.slot->offset, commitment);
+    const archive::md5::digest_type digest = archive::md5(stub.image).digest();
+    const bool patched = std::fseek(out, 0, SEEK_SET) == 0 &&
+                         std::fwrite(stub.image.data(), 1, stub.image.size(), out) == stub.image.size() &&
+                         std::fseek(out, static_cast<long>(stub.image.size() + 4), SEEK_SET) == 0 &&
+                         std::fwrite(digest.data(), 1, digest.size(), out) == digest.size();
+    if (!patched) refuse("writing " + path + " failed: " + std::strerror(errno));
+}
+
+void write_installer_file(const std::string& path, prepared_stub& stub, const std::string& stub_name,
+                          packed_entries& packed, const streams& io) {
+    unique_file out(std::fopen(path.c_str(), "w+b"));
+    if (!out) refuse("cannot create " + path + ": " + std::strerror(errno));
+    progress_line progress(io, "writing", packed.total);
+    archive::chunk_writer writer([&](const char* data, std::size_t count) {
+        return std::fwrite(data, 1, count, out.get()) == count;
+    });
+    writer.set_progress([&](std::uint64_t written) { progress.update(written); });
+    archive::memory_input image_input(stub.image);
+    const archive::commitment_digest commitment =
+        archive::write_installer(writer, image_input, stub_name, packed.entries);
+    if (stub.slot) seal_written_image(out.get(), stub, commitment, path);
+    if (std::fclose(out.release()) != 0) refuse("writing " + path + " failed: " + std::strerror(errno));
+}
+
+}  // namespace
+
 int build(const std::string& stub_path, const std::string& out_path, const std::vector<build_entry>& entries,
           const streams& io, bool force, const identity& brand) {
     const std::string temp_path = out_path + ".chunkpack-partial";
-    std::FILE* out = nullptr;
     try {
-        archive::stdio_input stub;
-        open_input(stub, stub_path);
-        std::uint64_t stub_size = size_of(stub, stub_path);
-        check_pe(stub, stub_size, stub_path);
-        if (holds_tail_chunk(stub, stub_size)) refuse(stub_path + " already holds an archive tail");
-        if (stub_size > archive::max_chunk_length)
-            refuse(stub_path + " is " + std::to_string(stub_size) + " bytes; the stub must stay below 2 GiB");
-
-        // The stub's image as it goes into the installer: branded first
-        // (that rewrites its resources), then its commitment slot is filled
-        // once the archive behind it has been written.
-        std::string image = read_whole(stub, stub_size, stub_path);
-        if (!brand.options.empty() || !brand.icon_path.empty()) {
-            try {
-                image = brand_stub(image, brand, out_path);
-            } catch (const archive::identity_error& e) {
-                refuse(std::string("cannot brand the stub: ") + e.message());
-            } catch (const archive::pe::format_error& e) {
-                refuse("cannot brand " + stub_path + ": " + e.message());
-            }
-            stub_size = image.size();
-        }
-        archive::memory_input image_input(image);
-        std::optional<archive::commitment_slot> slot;
-        try {
-            slot = archive::find_commitment_slot(image_input);
-        } catch (const archive::pe::format_error& e) {
-            refuse(stub_path + " has a commitment slot that looks wrong: " + e.message());
-        }
-        if (!slot)
-            std::fprintf(io.err, "chunkpack: warning: %s has no commitment slot; the installer's image will not be "
-                                 "bound to its archive\n",
-                         stub_path.c_str());
-
-        std::vector<std::unique_ptr<archive::stdio_input>> sources;
-        std::vector<archive::installer_entry> packed;
-        std::set<std::string> keys;
-        std::uint64_t total = 20 + stored_file_name(stub_path).size() + 20 + 2 * (4 + 20) +
-                              archive::tail_marker.size() + 20;
-        for (const auto& e : entries) {
-            // An empty key of a file entry records nothing, so it cannot collide.
-            if ((!e.is_file || !e.key.empty()) && !keys.insert(e.key).second)
-                std::fprintf(io.err, "chunkpack: warning: key \"%s\" is given more than once; the first one wins\n",
-                             printable(e.key).c_str());
-            if (!e.is_file) {
-                if (e.key == "source" || e.key == "commandline")
-                    std::fprintf(io.err, "chunkpack: warning: the bootstrapper sets \"%s\" itself and ignores this value\n",
-                                 e.key.c_str());
-                if (e.value.size() > archive::max_chunk_length) refuse("the value of \"" + e.key + "\" is too long");
-                packed.push_back(archive::installer_entry::make_value(e.key, e.value));
-                total += e.value.size() + e.key.size() + 5 + 3 * 20;
-                continue;
-            }
-            std::string name = stored_file_name(e.value);
-            if (!bare_name_of(e.value))
-                refuse("the file name \"" + printable(name) + "\" of " + e.value +
-                       " would be refused by the bootstrapper (it must be a bare name, not a device name)");
-            auto source = std::make_unique<archive::stdio_input>();
-            open_input(*source, e.value);
-            std::uint64_t size = size_of(*source, e.value);
-            if (size > archive::max_chunk_length)
-                refuse(e.value + " is " + std::to_string(size) + " bytes; a file must stay below 2 GiB");
-            packed.push_back(archive::installer_entry::make_file(e.key, name, *source));
-            sources.push_back(std::move(source));
-            total += size + name.size() + e.key.size() + 4 + 4 * 20;
-        }
-        total += stub_size;
-        if (stub_size > archive::max_chunk_length)
-            refuse(stub_path + " is " + std::to_string(stub_size) + " bytes; the stub must stay below 2 GiB");
-        if (total > archive::max_archive_size)
-            refuse("the installer would be " + std::to_string(total) + " bytes; it must stay below 4 GiB");
+        prepared_stub stub = prepare_stub(stub_path, out_path, brand, io);
+        const std::string stub_name = stored_file_name(stub_path);
+        packed_entries packed = pack_entries(entries, stub_name, stub.image.size(), io);
         check_entries(entries, io, force);
-
-        out = std::fopen(temp_path.c_str(), "w+b");
-        if (!out) refuse("cannot create " + temp_path + ": " + std::strerror(errno));
-        progress_line progress(io, "writing", total);
-        archive::chunk_writer writer([&](const char* data, std::size_t count) {
-            return std::fwrite(data, 1, count, out) == count;
-        });
-        writer.set_progress([&](std::uint64_t written) { progress.update(written); });
-        const archive::commitment_digest commitment =
-            archive::write_installer(writer, image_input, stored_file_name(stub_path), packed);
-        if (slot) {
-            // The image sealed, written over its first version, and the image
-            // chunk's stored digest rewritten to match (the image chunk's
-            // length field stays).
-            archive::seal_image(image, slot->offset, commitment);
-            const archive::md5::digest_type digest = archive::md5(image).digest();
-            const bool patched = std::fseek(out, 0, SEEK_SET) == 0 &&
-                                 std::fwrite(image.data(), 1, image.size(), out) == image.size() &&
-                                 std::fseek(out, static_cast<long>(image.size() + 4), SEEK_SET) == 0 &&
-                                 std::fwrite(digest.data(), 1, digest.size(), out) == digest.size();
-            if (!patched) refuse("writing " + temp_path + " failed: " + std::strerror(errno));
-        }
-        std::FILE* done = out;
-        out = nullptr;
-        if (std::fclose(done) != 0) refuse("writing " + temp_path + " failed: " + std::strerror(errno));
+        write_installer_file(temp_path, stub, stub_name, packed, io);
         std::error_code ec;
         fs::rename(temp_path, out_path, ec);
         if (ec) refuse("cannot rename " + temp_path + " to " + out_path + ": " + ec.message());
@@ -526,7 +581,6 @@ int build(const std::string& stub_path, const std::string& out_path, const std::
     } catch (const archive::pe::format_error& e) {
         std::fprintf(io.err, "chunkpack: %s\n", e.message());
     }
-    if (out) std::fclose(out);
     std::remove(temp_path.c_str());
     return exit_refused;
 }
@@ -537,27 +591,40 @@ std::string version_string(const std::array<std::uint16_t, 4>& v) {
     return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." + std::to_string(v[3]);
 }
 
-// The identity in the installer's resources; a line with the reason when
-// they cannot be read (the archive may still be fine).
-void print_identity(const std::string& installer_path, const streams& io) {
+// The identity in the installer's resources, or why they cannot be read
+// (the archive may still be fine).
+struct identity_reading {
+    std::optional<archive::installer_identity> identity;
+    std::string problem;
+};
+
+identity_reading read_identity_of(const std::string& installer_path) {
     archive::stdio_input input;
     open_input(input, installer_path);
-    archive::installer_identity identity;
     try {
-        identity = archive::read_identity(archive::pe::read_image(input), input);
+        return {archive::read_identity(archive::pe::read_image(input), input), {}};
     } catch (const archive::pe::format_error& e) {
-        std::fprintf(io.out, "%-8s unreadable: %s\n", "identity", e.message());
+        return {std::nullopt, e.message()};
+    }
+}
+
+void print_version(const archive::installer_identity& identity, const streams& io) {
+    char translation[64];
+    std::snprintf(translation, sizeof translation, "language %04x, code page %u", identity.translation & 0xffff,
+                  identity.translation >> 16);
+    std::fprintf(io.out, "%-8s file %s, product %s, %s\n", "version", version_string(identity.file_version).c_str(),
+                 version_string(identity.product_version).c_str(), translation);
+    for (const auto& [key, text] : identity.version_texts)
+        std::fprintf(io.out, "%-8s \"%s\" = \"%s\"\n", "version", printable(key).c_str(), printable(text).c_str());
+}
+
+void print_identity(const identity_reading& reading, const streams& io) {
+    if (!reading.identity) {
+        std::fprintf(io.out, "%-8s unreadable: %s\n", "identity", reading.problem.c_str());
         return;
     }
-    if (identity.has_version) {
-        char translation[64];
-        std::snprintf(translation, sizeof translation, "language %04x, code page %u", identity.translation & 0xffff,
-                      identity.translation >> 16);
-        std::fprintf(io.out, "%-8s file %s, product %s, %s\n", "version", version_string(identity.file_version).c_str(),
-                     version_string(identity.product_version).c_str(), translation);
-        for (const auto& [key, text] : identity.version_texts)
-            std::fprintf(io.out, "%-8s \"%s\" = \"%s\"\n", "version", printable(key).c_str(), printable(text).c_str());
-    }
+    const archive::installer_identity& identity = *reading.identity;
+    if (identity.has_version) print_version(identity, io);
     if (identity.vendor_name)
         std::fprintf(io.out, "%-8s vendor (2001) = \"%s\"\n", "name", printable(*identity.vendor_name).c_str());
     if (identity.product_name)
@@ -571,65 +638,129 @@ void print_identity(const std::string& installer_path, const streams& io) {
     }
 }
 
+void print_entry(const archive::entry_event& e, const streams& io) {
+    switch (e.kind) {
+        case archive::entry_event::type::tail:
+            std::fprintf(io.out, "%-6s %-40s digest ok\n", "tail", "");
+            break;
+        case archive::entry_event::type::value:
+            std::fprintf(io.out, "%-6s %-40s digest ok\n", "value",
+                         ("\"" + printable(e.key) + "\" = \"" + printable(e.value) + "\"").c_str());
+            break;
+        case archive::entry_event::type::file:
+            std::fprintf(io.out, "%-6s %-40s digest ok\n", "file",
+                         ("\"" + printable(e.key) + "\" = " + printable(e.value) + " (" + std::to_string(e.size) +
+                          " bytes)")
+                             .c_str());
+            break;
+        case archive::entry_event::type::stub:
+            std::fprintf(io.out, "%-6s %-40s digest ok\n", "stub", ("\"" + printable(e.key) + "\"").c_str());
+            break;
+        case archive::entry_event::type::other:
+            std::fprintf(io.out, "%-6s %-40s digest ok (unknown kind, ignored)\n", "other",
+                         ("\"" + printable(e.kind_text) + "\" \"" + printable(e.key) + "\"").c_str());
+            break;
+    }
+}
+
+// Why the installer fails list and verify; empty when it passes.
+std::string failure_of(const walk& w) {
+    if (w.result.outcome != archive::extraction_outcome::complete) return describe(w);
+    if (!w.complete) return "the first chunk read is not the tail chunk";
+    return installer_problem(w);
+}
+
+const char* stop_reason(archive::extraction_outcome outcome) {
+    switch (outcome) {
+        case archive::extraction_outcome::complete: return "";
+        case archive::extraction_outcome::no_archive_end: return "no_archive_end";
+        case archive::extraction_outcome::read_failed: return "read_failed";
+        case archive::extraction_outcome::digest_mismatch: return "digest_mismatch";
+        case archive::extraction_outcome::extract_failed: return "extract_failed";
+        case archive::extraction_outcome::commitment_mismatch: return "commitment_mismatch";
+    }
+    return "unknown";
+}
+
+const char* commitment_state(const walk& w) {
+    if (!w.slot_problem.empty()) return "malformed";
+    if (!w.slot) return "no_slot";
+    if (!w.slot->sealed) return "empty_slot";
+    if (w.result.outcome == archive::extraction_outcome::commitment_mismatch) return "mismatch";
+    if (w.result.outcome == archive::extraction_outcome::complete) return "matches";
+    return "unchecked";
+}
+
+installer_report report_of(const std::string& installer_path, identity_reading reading, walk w) {
+    installer_report report;
+    report.installer = installer_path;
+    report.identity = std::move(reading.identity);
+    report.identity_problem = std::move(reading.problem);
+    report.entries = std::move(w.events);
+    const auto outcome = w.result.outcome;
+    report.stop_reason = stop_reason(outcome);
+    if (outcome == archive::extraction_outcome::read_failed || outcome == archive::extraction_outcome::digest_mismatch)
+        report.stop_offset = w.result.offset;
+    if (outcome != archive::extraction_outcome::complete) report.stop_message = describe(w);
+    report.bound = w.bound;
+    report.hidden = w.table_problem;
+    report.commitment_state = commitment_state(w);
+    report.commitment_text = describe_commitment(w);
+    report.archive_complete = w.complete && outcome == archive::extraction_outcome::complete;
+    report.failure = failure_of(w);
+    return report;
+}
+
+// list --json and verify --json: one document, whatever the verdict, and
+// the error object when the installer fails.
+int inspect_json(const char* command, const std::string& installer_path, const streams& io) {
+    try {
+        identity_reading reading = read_identity_of(installer_path);
+        archive::discarding_output output;
+        const installer_report report = report_of(installer_path, std::move(reading), run_walk(installer_path, output, "", io));
+        std::fputs(installer_document(report).c_str(), io.out);
+        if (report.failure.empty()) return exit_ok;
+        std::fputs(error_document(command, installer_path, exit_failed, report.failure).c_str(), io.err);
+    } catch (const refusal& r) {
+        std::fputs(error_document(command, installer_path, exit_failed, r.message).c_str(), io.err);
+    }
+    return exit_failed;
+}
+
+void print_summary(const walk& w, const streams& io) {
+    if (w.result.outcome != archive::extraction_outcome::complete)
+        std::fprintf(io.out, "stopped: %s\n", describe(w).c_str());
+    std::fprintf(io.out, "certificate table: %s\n", describe_bound(w).c_str());
+    if (!w.table_problem.empty())
+        std::fprintf(io.out, "hidden in or behind the certificate table: %s\n", w.table_problem.c_str());
+    std::fprintf(io.out, "commitment: %s\n", describe_commitment(w).c_str());
+    const bool complete = w.complete && w.result.outcome == archive::extraction_outcome::complete;
+    std::fprintf(io.out, "archive complete: %s\n", complete ? "yes" : "no");
+}
+
 }  // namespace
 
-int list(const std::string& installer_path, const streams& io) {
+int list(const std::string& installer_path, const streams& io, output_format format) {
+    if (format == output_format::json) return inspect_json("list", installer_path, io);
     try {
-        print_identity(installer_path, io);
+        print_identity(read_identity_of(installer_path), io);
         archive::discarding_output output;
-        walk w = run_walk(installer_path, output, "", io, [&](const archive::entry_event& e) {
-            switch (e.kind) {
-                case archive::entry_event::type::tail:
-                    std::fprintf(io.out, "%-6s %-40s digest ok\n", "tail", "");
-                    break;
-                case archive::entry_event::type::value:
-                    std::fprintf(io.out, "%-6s %-40s digest ok\n", "value",
-                                 ("\"" + printable(e.key) + "\" = \"" + printable(e.value) + "\"").c_str());
-                    break;
-                case archive::entry_event::type::file:
-                    std::fprintf(io.out, "%-6s %-40s digest ok\n", "file",
-                                 ("\"" + printable(e.key) + "\" = " + printable(e.value) + " (" +
-                                  std::to_string(e.size) + " bytes)")
-                                     .c_str());
-                    break;
-                case archive::entry_event::type::stub:
-                    std::fprintf(io.out, "%-6s %-40s digest ok\n", "stub", ("\"" + printable(e.key) + "\"").c_str());
-                    break;
-                case archive::entry_event::type::other:
-                    std::fprintf(io.out, "%-6s %-40s digest ok (unknown kind, ignored)\n", "other",
-                                 ("\"" + printable(e.kind_text) + "\" \"" + printable(e.key) + "\"").c_str());
-                    break;
-            }
-        });
-        if (w.result.outcome != archive::extraction_outcome::complete)
-            std::fprintf(io.out, "stopped: %s\n", describe(w).c_str());
-        std::fprintf(io.out, "certificate table: %s\n", describe_bound(w).c_str());
-        if (!w.table_problem.empty())
-            std::fprintf(io.out, "hidden in or behind the certificate table: %s\n", w.table_problem.c_str());
-        std::fprintf(io.out, "commitment: %s\n", describe_commitment(w).c_str());
-        bool complete = w.complete && w.result.outcome == archive::extraction_outcome::complete;
-        std::fprintf(io.out, "archive complete: %s\n", complete ? "yes" : "no");
-        return complete && installer_problem(w).empty() ? exit_ok : exit_failed;
+        const walk w = run_walk(installer_path, output, "", io, [&](const archive::entry_event& e) { print_entry(e, io); });
+        print_summary(w, io);
+        return failure_of(w).empty() ? exit_ok : exit_failed;
     } catch (const refusal& r) {
         std::fprintf(io.err, "chunkpack: %s\n", r.message.c_str());
         return exit_failed;
     }
 }
 
-int verify(const std::string& installer_path, const streams& io) {
+int verify(const std::string& installer_path, const streams& io, output_format format) {
+    if (format == output_format::json) return inspect_json("verify", installer_path, io);
     try {
         archive::discarding_output output;
-        walk w = run_walk(installer_path, output, "", io);
-        if (w.result.outcome != archive::extraction_outcome::complete) {
-            std::fprintf(io.err, "chunkpack: %s: %s\n", installer_path.c_str(), describe(w).c_str());
-            return exit_failed;
-        }
-        if (!w.complete) {
-            std::fprintf(io.err, "chunkpack: %s: the first chunk read is not the tail chunk\n", installer_path.c_str());
-            return exit_failed;
-        }
-        if (const std::string problem = installer_problem(w); !problem.empty()) {
-            std::fprintf(io.err, "chunkpack: %s: %s\n", installer_path.c_str(), problem.c_str());
+        const walk w = run_walk(installer_path, output, "", io);
+        if (const std::string failure = failure_of(w); !failure.empty()) {
+            std::fprintf(io.err, "chunkpack: %s: %s\n", installer_path.c_str(), failure.c_str());
             return exit_failed;
         }
         std::fprintf(io.out, "%s: ok, %zu entries, archive complete, %s\n", installer_path.c_str(), w.events.size(),

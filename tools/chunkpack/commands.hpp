@@ -31,6 +31,9 @@ struct identity {
     std::string icon_path;
 };
 
+// The text for people, or one JSON document (json_report.hpp).
+enum class output_format { text, json };
+
 struct streams {
     std::FILE* out = stdout;
     std::FILE* err = stderr;
@@ -65,13 +68,17 @@ std::string brand_stub(const std::string& stub, const identity& brand, const std
 
 // Prints the identity in the installer's resources (version information,
 // names, icon images), the entries in reading order with their digest
-// status, then whether the archive is complete. exit_ok when it is.
-int list(const std::string& installer_path, const streams& io);
+// status, then whether the archive is complete. exit_ok when it is and
+// nothing is hidden in or behind the certificate table.
+int list(const std::string& installer_path, const streams& io, output_format format = output_format::text);
 
 // exit_ok when the tail is found and every chunk extraction reads matches
-// its digest (and every file name would be accepted); exit_failed with the
-// reason and the offset otherwise.
-int verify(const std::string& installer_path, const streams& io);
+// its digest (and every file name would be accepted), the chunks match a
+// sealed commitment and nothing is hidden in or behind the certificate
+// table; exit_failed with the reason and the offset otherwise.
+// As JSON, list and verify print the same document (the verdict is the
+// same) and, when it fails, the error object on `io.err`.
+int verify(const std::string& installer_path, const streams& io, output_format format = output_format::text);
 
 // Writes the file entries into `directory` (created if missing) and prints
 // the value entries, with extraction's refusals.

@@ -2,12 +2,15 @@
 // and lists, verifies and extracts existing ones.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <map>
 #include <optional>
 
 #include "commands.hpp"
+#include "installed_stubs.hpp"
+#include "json_report.hpp"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -76,6 +79,133 @@ std::string text_argument(const std::string& option, const std::string& narrow) 
 std::string text_argument(const std::string&, const std::string& narrow) { return narrow; }
 #endif
 
+// The identity's text options, each filling one member of the options.
+struct text_option {
+    const char* name;
+    CLI::Option* option;
+    std::string value;
+    std::optional<std::string> archive::identity_options::*member;
+};
+
+struct build_arguments {
+    std::string stub, out;
+    std::vector<std::string> values, files;
+    CLI::Option* value_option = nullptr;
+    CLI::Option* file_option = nullptr;
+    bool force = false;
+    chunkpack::identity identity;
+    std::deque<text_option> texts;  // stays in place: the options hold references to the values
+};
+
+// The installer's identity (docs/chunkpack.md, "The installer's identity").
+void add_identity_options(CLI::App& build, build_arguments& a) {
+    auto add_text = [&](const char* name, std::optional<std::string> archive::identity_options::*member,
+                        const char* help) {
+        a.texts.push_back({name, nullptr, {}, member});
+        a.texts.back().option = build.add_option(name, a.texts.back().value, help);
+    };
+    using options = archive::identity_options;
+    add_text("--vendor-name", &options::vendor_name,
+             "String 2001: the vendor's folder name in the application-data paths");
+    add_text("--product-name", &options::product_name,
+             "String 2002: the product name of the uninstall key and the data folder");
+    add_text("--file-version", &options::file_version,
+             "Version information: the file version a.b.c.d (default: the product version)");
+    add_text("--product-version", &options::product_version,
+             "Version information: the product version a.b.c.d (default: the file version)");
+    add_text("--version-product-name", &options::version_product_name,
+             "Version information: ProductName (default: the product name)");
+    add_text("--company-name", &options::company_name, "Version information: CompanyName (default: the vendor name)");
+    add_text("--file-description", &options::file_description,
+             "Version information: FileDescription (default: \"PRODUCT Setup\")");
+    add_text("--legal-copyright", &options::legal_copyright,
+             "Version information: LegalCopyright (default: \"Copyright\", the copyright sign and the company name)");
+    add_text("--original-filename", &options::original_filename,
+             "Version information: OriginalFilename (default: the file name of --out)");
+    build.add_option("--icon", a.identity.icon_path, "The installer's icon: every image of this .ico file");
+}
+
+CLI::App* add_build(CLI::App& app, build_arguments& a) {
+    auto* build = app.add_subcommand("build", "Append an archive with the given entries to a stub executable");
+    build->add_option("--stub", a.stub,
+                      "The stub: x86 (the installed i686 stub, the default), x64 (the installed x86_64 stub), or "
+                      "the path of a stub executable");
+    build->add_option("--out", a.out, "The installer to write (replaced if it exists)")->required();
+    a.value_option = build->add_option("--value", a.values, "A value entry KEY=VALUE (repeatable)")->take_all();
+    a.file_option =
+        build->add_option("--file", a.files, "A file entry KEY=PATH, stored under PATH's file name (repeatable)")
+            ->take_all();
+    build->add_flag("--force", a.force,
+                    "Build even what would fail at every run: two files of the same name, no \"executable32\" or "
+                    "one that names no file of the archive (warned about instead)");
+    a.value_option->allow_extra_args(false);
+    a.file_option->allow_extra_args(false);
+    add_identity_options(*build, a);
+    return build;
+}
+
+// The values and files in their command-line order; false after a message
+// for one without "=".
+bool collect_entries(CLI::App& build, const build_arguments& a, std::vector<chunkpack::build_entry>& entries) {
+    std::map<const CLI::Option*, std::size_t> used;
+    for (const CLI::Option* option : build.parse_order()) {
+        const bool is_file = option == a.file_option;
+        if (!is_file && option != a.value_option) continue;
+        const std::string& text = option->results().at(used[option]++);
+        const auto equals = text.find('=');
+        if (equals == std::string::npos) {
+            std::fprintf(stderr, "chunkpack: --%s %s: expected KEY=%s\n", is_file ? "file" : "value", text.c_str(),
+                         is_file ? "PATH" : "VALUE");
+            return false;
+        }
+        entries.push_back({is_file, text.substr(0, equals), text.substr(equals + 1)});
+    }
+    return true;
+}
+
+int run_build(CLI::App& build, build_arguments& a, const chunkpack::streams& io) {
+    std::vector<chunkpack::build_entry> entries;
+    if (!collect_entries(build, a, entries)) return chunkpack::exit_refused;
+    const chunkpack::stub_choice stub = chunkpack::choose_stub(a.stub);
+    if (!stub.problem.empty()) {
+        std::fprintf(stderr, "chunkpack: %s\n", stub.problem.c_str());
+        return chunkpack::exit_refused;
+    }
+    for (const text_option& t : a.texts)
+        if (t.option->count() != 0) a.identity.options.*t.member = text_argument(t.name, t.value);
+    return chunkpack::build(stub.path, a.out, entries, io, a.force, a.identity);
+}
+
+struct inspect_arguments {
+    std::string installer, directory;
+    bool json = false;
+    CLI::App *list = nullptr, *verify = nullptr, *extract = nullptr;
+};
+
+void add_inspect(CLI::App& app, inspect_arguments& a) {
+    a.list = app.add_subcommand("list", "List the entries in reading order and whether the archive is complete");
+    a.list->add_option("INSTALLER", a.installer, "The installer to read")->required();
+    a.verify = app.add_subcommand("verify", "Check every chunk the bootstrapper reads against its digest");
+    a.verify->add_option("INSTALLER", a.installer, "The installer to check")->required();
+    for (CLI::App* sub : {a.list, a.verify})
+        sub->add_flag("--json", a.json, "Print one JSON document (docs/chunkpack.md, \"Machine-readable output\")");
+    a.extract = app.add_subcommand("extract", "Write the file entries into DIR and print the value entries");
+    a.extract->add_option("INSTALLER", a.installer, "The installer to read")->required();
+    a.extract->add_option("DIR", a.directory, "The directory to write into (created if missing)")->required();
+}
+
+// A command line that asks for JSON gets its refusal as JSON too.
+int parse_error(const CLI::App& app, const CLI::ParseError& e, int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (std::find(arguments.begin(), arguments.end(), "--json") == arguments.end()) {
+        app.exit(e);
+        return chunkpack::exit_refused;
+    }
+    const std::string command = arguments.empty() ? std::string() : arguments.front();
+    std::fputs(chunkpack::error_document(command, "", chunkpack::exit_refused, e.what()).c_str(), stderr);
+    return chunkpack::exit_refused;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,101 +214,32 @@ int main(int argc, char** argv) {
     // Paths may begin with "/" on every system; only "--" and "-" introduce
     // options. Subcommands inherit the setting.
     app.allow_windows_style_options(false);
-
-    std::string stub, out;
-    std::vector<std::string> values, files;
-    auto* build = app.add_subcommand("build", "Append an archive with the given entries to a stub executable");
-    build->add_option("--stub", stub, "The stub executable (the bootstrapper)")->required();
-    build->add_option("--out", out, "The installer to write (replaced if it exists)")->required();
-    auto* value_option = build->add_option("--value", values, "A value entry KEY=VALUE (repeatable)")->take_all();
-    auto* file_option =
-        build->add_option("--file", files, "A file entry KEY=PATH, stored under PATH's file name (repeatable)")
-            ->take_all();
-    bool force = false;
-    build->add_flag("--force", force,
-                    "Build even what would fail at every run: two files of the same name, no \"executable32\" or "
-                    "one that names no file of the archive (warned about instead)");
-    value_option->allow_extra_args(false);
-    file_option->allow_extra_args(false);
-
-    // The installer's identity (docs/chunkpack.md, "The installer's identity").
-    chunkpack::identity identity;
-    struct text_option {
-        const char* name;
-        CLI::Option* option;
-        std::string value;
-        std::optional<std::string> archive::identity_options::*member;
-    };
-    std::deque<text_option> texts;  // stays in place: the options hold references to the values
-    auto add_text = [&](const char* name, std::optional<std::string> archive::identity_options::*member,
-                        const char* help) {
-        texts.push_back({name, nullptr, {}, member});
-        texts.back().option = build->add_option(name, texts.back().value, help);
-    };
-    add_text("--vendor-name", &archive::identity_options::vendor_name,
-             "String 2001: the vendor's folder name in the application-data paths");
-    add_text("--product-name", &archive::identity_options::product_name,
-             "String 2002: the product name of the uninstall key and the data folder");
-    add_text("--file-version", &archive::identity_options::file_version,
-             "Version information: the file version a.b.c.d (default: the product version)");
-    add_text("--product-version", &archive::identity_options::product_version,
-             "Version information: the product version a.b.c.d (default: the file version)");
-    add_text("--version-product-name", &archive::identity_options::version_product_name,
-             "Version information: ProductName (default: the product name)");
-    add_text("--company-name", &archive::identity_options::company_name,
-             "Version information: CompanyName (default: the vendor name)");
-    add_text("--file-description", &archive::identity_options::file_description,
-             "Version information: FileDescription (default: \"PRODUCT Setup\")");
-    add_text("--legal-copyright", &archive::identity_options::legal_copyright,
-             "Version information: LegalCopyright (default: \"Copyright\", the copyright sign and the company name)");
-    add_text("--original-filename", &archive::identity_options::original_filename,
-             "Version information: OriginalFilename (default: the file name of --out)");
-    build->add_option("--icon", identity.icon_path, "The installer's icon: every image of this .ico file");
-
-    std::string installer, directory;
-    auto* list = app.add_subcommand("list", "List the entries in reading order and whether the archive is complete");
-    list->add_option("INSTALLER", installer, "The installer to read")->required();
-    auto* verify = app.add_subcommand("verify", "Check every chunk the bootstrapper reads against its digest");
-    verify->add_option("INSTALLER", installer, "The installer to check")->required();
-    auto* extract = app.add_subcommand("extract", "Write the file entries into DIR and print the value entries");
-    extract->add_option("INSTALLER", installer, "The installer to read")->required();
-    extract->add_option("DIR", directory, "The directory to write into (created if missing)")->required();
-
+    app.set_version_flag(
+        "--version",
+        [] {
+            std::string text = chunkpack::version_text();
+            text.pop_back();  // CLI11 ends the line
+            return text;
+        },
+        "Print the version of chunkpack and of the installed stubs");
+    build_arguments build_args;
+    CLI::App* build = add_build(app, build_args);
+    inspect_arguments inspect;
+    add_inspect(app, inspect);
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
+    } catch (const CLI::Success& e) {  // --help, --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return chunkpack::exit_refused;
+        return parse_error(app, e, argc, argv);
     }
 
     chunkpack::streams io;
-    io.progress = chunkpack_isatty(chunkpack_fileno(stderr)) != 0;
-
-    if (build->parsed()) {
-        // Values and files keep their command-line order.
-        std::vector<chunkpack::build_entry> entries;
-        std::map<const CLI::Option*, std::size_t> used;
-        for (const CLI::Option* option : build->parse_order()) {
-            bool is_file = option == file_option;
-            if (!is_file && option != value_option) continue;
-            const std::string& text = option->results().at(used[option]++);
-            auto equals = text.find('=');
-            if (equals == std::string::npos) {
-                std::fprintf(stderr, "chunkpack: --%s %s: expected KEY=%s\n", is_file ? "file" : "value",
-                             text.c_str(), is_file ? "PATH" : "VALUE");
-                return chunkpack::exit_refused;
-            }
-            entries.push_back({is_file, text.substr(0, equals), text.substr(equals + 1)});
-        }
-        for (const text_option& t : texts)
-            if (t.option->count() != 0) identity.options.*t.member = text_argument(t.name, t.value);
-        return chunkpack::build(stub, out, entries, io, force, identity);
-    }
-    if (list->parsed()) return chunkpack::list(installer, io);
-    if (verify->parsed()) return chunkpack::verify(installer, io);
-    return chunkpack::extract(installer, directory, io);
+    // Progress lines would break the JSON error stream.
+    io.progress = !inspect.json && chunkpack_isatty(chunkpack_fileno(stderr)) != 0;
+    const auto format = inspect.json ? chunkpack::output_format::json : chunkpack::output_format::text;
+    if (build->parsed()) return run_build(*build, build_args, io);
+    if (inspect.list->parsed()) return chunkpack::list(inspect.installer, io, format);
+    if (inspect.verify->parsed()) return chunkpack::verify(inspect.installer, io, format);
+    return chunkpack::extract(inspect.installer, inspect.directory, io);
 }
