@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/io.hpp"
+#include "io/input.hpp"
 #include "archive/md5.hpp"
 #include "archive/pe_image.hpp"
 #include "archive/sha256.hpp"

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "archive/io.hpp"
+#include "io/input.hpp"
 #include "archive/sha256.hpp"
 
 namespace archive {

@@ -11,7 +11,7 @@
 
 #include "archive/commitment.hpp"
 #include "archive/entry_table.hpp"
-#include "archive/io.hpp"
+#include "io/input.hpp"
 
 namespace archive {
 

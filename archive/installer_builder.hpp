@@ -10,7 +10,7 @@
 
 #include "archive/chunk.hpp"
 #include "archive/commitment.hpp"
-#include "archive/io.hpp"
+#include "io/input.hpp"
 
 namespace archive {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/io.hpp"
+#include "io/input.hpp"
 #include "corvid/exception.hpp"
 
 namespace archive::pe {

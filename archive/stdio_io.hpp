@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "archive/io.hpp"
+#include "io/input.hpp"
 
 namespace archive {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "archive/io.hpp"
+#include "io/input.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/win32.hpp"
 

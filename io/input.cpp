@@ -1,4 +1,4 @@
-#include "archive/io.hpp"
+#include "io/input.hpp"
 
 #include <cstring>
 
