@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "archive/output.hpp"
 #include "io/input.hpp"
 
 namespace archive {

@@ -9,9 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "io/input.hpp"
+#include "archive/output.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/win32.hpp"
+#include "io/input.hpp"
 
 namespace archive {
 

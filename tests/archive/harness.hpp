@@ -11,6 +11,7 @@
 
 #include "archive/entry_table.hpp"
 #include "archive/extract.hpp"
+#include "archive/output.hpp"
 #include "io/input.hpp"
 
 namespace archive_test {
