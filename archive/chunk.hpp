@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "io/input.hpp"
-#include "archive/md5.hpp"
 #include "archive/pe_image.hpp"
-#include "archive/sha256.hpp"
 #include "corvid/exception.hpp"
+#include "digest/md5.hpp"
+#include "digest/sha256.hpp"
+#include "io/input.hpp"
 
 namespace archive {
 

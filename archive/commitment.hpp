@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "digest/sha256.hpp"
 #include "io/input.hpp"
-#include "archive/sha256.hpp"
 
 namespace archive {
 

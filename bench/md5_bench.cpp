@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "archive/md5.hpp"
+#include "digest/md5.hpp"
 
 namespace {
 

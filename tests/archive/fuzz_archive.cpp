@@ -32,7 +32,7 @@
 #include "archive/chunk.hpp"
 #include "archive/extract.hpp"
 #include "archive/file_name.hpp"
-#include "archive/md5.hpp"
+#include "digest/md5.hpp"
 
 #ifdef FUZZ_ARCHIVE_REAL_FILES
 #include <filesystem>

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "archive/installer_builder.hpp"
-#include "archive/md5.hpp"
+#include "digest/md5.hpp"
 
 namespace {
 

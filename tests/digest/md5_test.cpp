@@ -1,5 +1,5 @@
-#include "archive/md5.hpp"
-#include "archive/sha256.hpp"
+#include "digest/md5.hpp"
+#include "digest/sha256.hpp"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

@@ -1,4 +1,4 @@
-#include "archive/sha256.hpp"
+#include "digest/sha256.hpp"
 
 #include <cstring>
 

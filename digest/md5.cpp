@@ -1,4 +1,4 @@
-#include "archive/md5.hpp"
+#include "digest/md5.hpp"
 
 #include <algorithm>
 #include <cstring>
