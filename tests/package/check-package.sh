@@ -34,9 +34,9 @@ for tgz in "$out"/chunkpack-*.tar.gz; do tar -xzf "$tgz" -C "$work/tgz" --strip-
 grep -q '\.debug$' <<<"$(dpkg-deb -c "${debs[0]}")" && fail "the package holds symbol files"
 grep -q '^ Depends: chunkpack (= ' <<<"$(dpkg-deb -I "${debs[1]}")" || fail "the symbol package does not depend on the package"
 stubs=$usr/share/chunkpack/stubs
-bash "$checkout/tests/pe/check-shipped.sh" i686-w64-mingw32-objdump 0 "$stubs/x86/bootstrapper.exe" \
+bash "$checkout/tests/shipped/check-shipped.sh" i686-w64-mingw32-objdump 0 "$stubs/x86/bootstrapper.exe" \
   "$usr/bin/chunkpack.exe" >/dev/null || fail "the Windows programs do not find their symbol files"
-bash "$checkout/tests/pe/check-shipped.sh" x86_64-w64-mingw32-objdump 0 "$stubs/x64/bootstrapper.exe" >/dev/null ||
+bash "$checkout/tests/shipped/check-shipped.sh" x86_64-w64-mingw32-objdump 0 "$stubs/x64/bootstrapper.exe" >/dev/null ||
   fail "the x64 stub does not find its symbol file"
 grep -q 'chunkpack-linux.debug' <<<"$(readelf --string-dump=.gnu_debuglink "$usr/bin/chunkpack")" &&
   grep -q '\.debug_info' <<<"$(readelf -S "$usr/bin/chunkpack-linux.debug" 2>/dev/null)" ||
