@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/pe_image.hpp"
 #include "corvid/exception.hpp"
 #include "digest/md5.hpp"
 #include "digest/sha256.hpp"
 #include "io/input.hpp"
+#include "pe/pe_image.hpp"
 
 namespace archive {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "archive/chunk.hpp"
-#include "archive/commitment.hpp"
 #include "io/input.hpp"
+#include "pe/commitment_slot.hpp"
 
 namespace archive {
 

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/commitment.hpp"
 #include "archive/file_name.hpp"
 #include "archive/installer_builder.hpp"
-#include "archive/pe_image.hpp"
 #include "harness.hpp"
+#include "pe/commitment_slot.hpp"
+#include "pe/pe_image.hpp"
 
 using archive::entry_event;
 using archive::extraction_outcome;

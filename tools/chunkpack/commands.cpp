@@ -12,14 +12,14 @@
 #endif
 
 #include "archive/chunk.hpp"
-#include "archive/commitment.hpp"
 #include "archive/entry_table.hpp"
 #include "archive/extract.hpp"
 #include "archive/file_name.hpp"
 #include "archive/installer_builder.hpp"
-#include "archive/pe_resources.hpp"
 #include "archive/stdio_io.hpp"
 #include "json_report.hpp"
+#include "pe/commitment_slot.hpp"
+#include "pe/pe_resources.hpp"
 
 namespace chunkpack {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/installer_identity.hpp"
+#include "pe/installer_identity.hpp"
 
 namespace chunkpack {
 

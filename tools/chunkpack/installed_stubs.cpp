@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "archive/installer_identity.hpp"
 #include "archive/stdio_io.hpp"
+#include "pe/installer_identity.hpp"
 #include "release_version.h"
 
 #if defined(_WIN32)

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "archive/extract.hpp"
-#include "archive/installer_identity.hpp"
-#include "archive/pe_image.hpp"
+#include "pe/installer_identity.hpp"
+#include "pe/pe_image.hpp"
 
 namespace chunkpack {
 

@@ -1,6 +1,6 @@
-#include "archive/commitment.hpp"
+#include "pe/commitment_slot.hpp"
 
-#include "archive/pe_image.hpp"
+#include "pe/pe_image.hpp"
 
 namespace archive {
 

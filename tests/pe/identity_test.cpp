@@ -8,7 +8,7 @@
 #include <functional>
 #include <iterator>
 
-#include "archive/installer_identity.hpp"
+#include "pe/installer_identity.hpp"
 
 #if defined(_WIN32)
 #include <filesystem>

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "io/input.hpp"
 #include "corvid/exception.hpp"
+#include "io/input.hpp"
 
 namespace archive::pe {
 

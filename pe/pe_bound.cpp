@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "archive/pe_image.hpp"
+#include "pe/pe_image.hpp"
 
 namespace archive::pe {
 

@@ -1,4 +1,4 @@
-#include "archive/pe_image.hpp"
+#include "pe/pe_image.hpp"
 
 #include <algorithm>
 

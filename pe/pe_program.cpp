@@ -2,7 +2,7 @@
 // before every launch, so apart from the full header reader and small.
 #include <algorithm>
 
-#include "archive/pe_image.hpp"
+#include "pe/pe_image.hpp"
 
 namespace archive::pe {
 

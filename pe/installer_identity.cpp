@@ -1,4 +1,4 @@
-#include "archive/installer_identity.hpp"
+#include "pe/installer_identity.hpp"
 
 #include <algorithm>
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/pe_image.hpp"
+#include "pe/pe_image.hpp"
 
 namespace archive::pe {
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "archive/pe_resources.hpp"
+#include "pe/pe_resources.hpp"
 
 namespace archive {
 

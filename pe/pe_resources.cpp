@@ -1,4 +1,4 @@
-#include "archive/pe_resources.hpp"
+#include "pe/pe_resources.hpp"
 
 #include <algorithm>
 #include <set>

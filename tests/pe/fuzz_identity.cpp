@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "archive/installer_identity.hpp"
+#include "pe/installer_identity.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);

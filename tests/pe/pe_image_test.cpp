@@ -8,7 +8,7 @@
 
 #include "archive/chunk.hpp"
 #include "archive/installer_builder.hpp"
-#include "archive/pe_image.hpp"
+#include "pe/pe_image.hpp"
 
 #if defined(_WIN32)
 #include <windows.h>
