@@ -1,5 +1,5 @@
 #include "archive/chunk.hpp"
-#include "archive/worker.hpp"
+#include "platform/worker.hpp"
 
 #include <algorithm>
 #include <exception>

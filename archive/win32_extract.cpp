@@ -2,10 +2,10 @@
 
 #include "archive/extract.hpp"
 #include "archive/process_state.hpp"
-#include "archive/win32_io.hpp"
 #include "corvid/error_text.hpp"
 #include "corvid/message_box.hpp"
 #include "corvid/unicode/convert.hpp"
+#include "platform/win32/win32_io.hpp"
 
 namespace archive {
 

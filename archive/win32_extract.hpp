@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "archive/extract.hpp"
-#include "archive/win32_io.hpp"
 #include "corvid/handle.hpp"
+#include "platform/win32/win32_io.hpp"
 
 namespace archive {
 

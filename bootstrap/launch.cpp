@@ -1,6 +1,5 @@
 #include "bootstrap/launch.hpp"
 
-#include "archive/win32_io.hpp"
 #include "bootstrap/command_line.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/log/log.hpp"
@@ -8,6 +7,7 @@
 #include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
 #include "pe/pe_image.hpp"
+#include "platform/win32/win32_io.hpp"
 
 namespace bootstrap {
 

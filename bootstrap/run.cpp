@@ -12,7 +12,6 @@
 #include "archive/extract.hpp"
 #include "archive/process_state.hpp"
 #include "archive/win32_extract.hpp"
-#include "archive/win32_io.hpp"
 #include "bootstrap/command_line.hpp"
 #include "bootstrap/command_line_win32.hpp"
 #include "bootstrap/installer_language_win32.hpp"
@@ -28,6 +27,7 @@
 #include "corvid/message_box.hpp"
 #include "corvid/temp.hpp"
 #include "corvid/unicode/convert.hpp"
+#include "platform/win32/win32_io.hpp"
 
 namespace bootstrap {
 

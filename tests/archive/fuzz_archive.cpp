@@ -39,7 +39,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "archive/stdio_io.hpp"
+#include "platform/std/stdio_io.hpp"
 #endif
 
 namespace {

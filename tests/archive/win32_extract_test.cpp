@@ -5,10 +5,10 @@
 
 #include "archive/installer_builder.hpp"
 #include "archive/process_state.hpp"
-#include "archive/win32_io.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/message_box.hpp"
 #include "corvid/unicode/convert.hpp"
+#include "platform/win32/win32_io.hpp"
 #include "tests/support/scratch_dir.hpp"
 
 using archive::installer_entry;

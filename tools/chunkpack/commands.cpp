@@ -16,10 +16,10 @@
 #include "archive/extract.hpp"
 #include "archive/file_name.hpp"
 #include "archive/installer_builder.hpp"
-#include "archive/stdio_io.hpp"
 #include "json_report.hpp"
 #include "pe/commitment_slot.hpp"
 #include "pe/pe_resources.hpp"
+#include "platform/std/stdio_io.hpp"
 
 namespace chunkpack {
 

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "archive/stdio_io.hpp"
 #include "pe/installer_identity.hpp"
+#include "platform/std/stdio_io.hpp"
 #include "release_version.h"
 
 #if defined(_WIN32)

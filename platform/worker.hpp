@@ -1,9 +1,10 @@
 // A second thread that runs one job at a time, handed over and awaited by
 // one owner thread. The chunk reader uses it to write one block while it
-// reads and digests the next. Two backends: the standard library's threads
-// (worker_std.cpp), and on Windows the system's own threads and events
-// (worker_win32.cpp), which keep the POSIX thread emulation of the toolchain
-// out of the shipped stub.
+// reads and digests the next. The interface is portable; each platform
+// builds it from its own folder: the standard library's threads
+// (std/worker_std.cpp), and on Windows the system's own threads and events
+// (win32/worker_win32.cpp), which keep the POSIX thread emulation of the
+// toolchain out of the shipped stub.
 #pragma once
 
 #include <memory>

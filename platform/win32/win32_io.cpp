@@ -1,4 +1,4 @@
-#include "archive/win32_io.hpp"
+#include "platform/win32/win32_io.hpp"
 
 #include <algorithm>
 

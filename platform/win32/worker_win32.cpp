@@ -1,4 +1,4 @@
-#include "archive/worker.hpp"
+#include "platform/worker.hpp"
 
 #include <cstdlib>
 #include <new>

@@ -1,4 +1,4 @@
-#include "archive/stdio_io.hpp"
+#include "platform/std/stdio_io.hpp"
 
 #include <cerrno>
 #include <cstring>
