@@ -15,7 +15,7 @@
 #include <string>
 
 #include "archive/chunk.hpp"
-#include "archive/installer_builder.hpp"
+#include "packing/installer_builder.hpp"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "archive/installer_builder.hpp"
+#include "packing/installer_builder.hpp"
 
 using archive::chunk_reader;
 using archive::chunk_status;

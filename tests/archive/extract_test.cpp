@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "archive/file_name.hpp"
-#include "archive/installer_builder.hpp"
 #include "harness.hpp"
+#include "packing/installer_builder.hpp"
 #include "pe/commitment_slot.hpp"
 #include "pe/pe_image.hpp"
 

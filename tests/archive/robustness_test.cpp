@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "archive/file_name.hpp"
-#include "archive/installer_builder.hpp"
 #include "harness.hpp"
+#include "packing/installer_builder.hpp"
 
 using archive::installer_entry;
 

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/installer_builder.hpp"
 #include "archive/process_state.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/message_box.hpp"
 #include "corvid/unicode/convert.hpp"
+#include "packing/installer_builder.hpp"
 #include "platform/win32/win32_io.hpp"
 #include "tests/support/scratch_dir.hpp"
 

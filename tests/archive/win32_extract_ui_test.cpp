@@ -7,13 +7,13 @@
 #include <thread>
 #include <vector>
 
-#include "archive/installer_builder.hpp"
 #include "archive/process_state.hpp"
 #include "archive/win32_extract.hpp"
 #include "corvid/error_text.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/message_box.hpp"
 #include "corvid/unicode/convert.hpp"
+#include "packing/installer_builder.hpp"
 #include "tests/support/scratch_dir.hpp"
 
 using archive::installer_entry;

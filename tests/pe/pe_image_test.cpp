@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "archive/chunk.hpp"
-#include "archive/installer_builder.hpp"
+#include "packing/installer_builder.hpp"
 #include "pe/pe_image.hpp"
 
 #if defined(_WIN32)

@@ -20,8 +20,8 @@
 #include <tuple>
 
 #include "archive/chunk.hpp"
-#include "archive/installer_builder.hpp"
 #include "corvid/win32.hpp"
+#include "packing/installer_builder.hpp"
 #include "tests/process/harness.hpp"
 #include "tests/support/scratch_dir.hpp"
 

@@ -13,7 +13,7 @@
 #include "corvid/handle.hpp"
 #include "corvid/lock.hpp"
 #include "corvid/log/policy.hpp"
-#include "archive/installer_builder.hpp"
+#include "packing/installer_builder.hpp"
 #include "tests/process/harness.hpp"
 #include "tests/support/start_process.hpp"
 

@@ -2,15 +2,15 @@
 // the double-byte 932. Run by run-with-locale.sh in a prefix of its own.
 #include <gtest/gtest.h>
 
-#include "archive/installer_builder.hpp"
 #include "archive/process_state.hpp"
 #include "archive/win32_extract.hpp"
 #include "corvid/log/file.hpp"
+#include "corvid/log/log.hpp"
 #include "corvid/message_box.hpp"
 #include "corvid/temp.hpp"
-#include "corvid/log/log.hpp"
 #include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"
+#include "packing/installer_builder.hpp"
 #include "tests/support/scratch_dir.hpp"
 
 using namespace corvid::unicode;

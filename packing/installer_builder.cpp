@@ -1,4 +1,4 @@
-#include "archive/installer_builder.hpp"
+#include "packing/installer_builder.hpp"
 
 namespace archive {
 

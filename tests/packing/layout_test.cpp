@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "archive/installer_builder.hpp"
 #include "digest/md5.hpp"
+#include "packing/installer_builder.hpp"
 
 namespace {
 
