@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "archive/process_state.hpp"
+#include "bootstrap/process_state.hpp"
 
 namespace bootstrap {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "archive/win32_extract.hpp"
+#include "bootstrap/win32_extract.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/win32.hpp"
 

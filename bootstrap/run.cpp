@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "archive/extract.hpp"
-#include "archive/process_state.hpp"
-#include "archive/win32_extract.hpp"
 #include "bootstrap/command_line.hpp"
 #include "bootstrap/command_line_win32.hpp"
 #include "bootstrap/installer_language_win32.hpp"
 #include "bootstrap/launch.hpp"
+#include "bootstrap/process_state.hpp"
 #include "bootstrap/progress_window.hpp"
 #include "bootstrap/volume_policy.hpp"
+#include "bootstrap/win32_extract.hpp"
 #include "config/config.hpp"
 #include "corvid/exception.hpp"
 #include "corvid/handle.hpp"

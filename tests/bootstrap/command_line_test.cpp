@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "archive/process_state.hpp"
+#include "bootstrap/process_state.hpp"
 #include "bootstrap/volume_policy.hpp"
 
 using archive::entry_table;

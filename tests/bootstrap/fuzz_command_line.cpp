@@ -36,8 +36,8 @@
 #include <vector>
 
 #include "archive/entry_table.hpp"
-#include "archive/process_state.hpp"
 #include "bootstrap/command_line.hpp"
+#include "bootstrap/process_state.hpp"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <ctime>
 #include <iostream>
 
-#include "archive/process_state.hpp"
-#include "archive/win32_extract.hpp"
+#include "bootstrap/process_state.hpp"
+#include "bootstrap/win32_extract.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/unicode/convert.hpp"
 #include "corvid/win32.hpp"

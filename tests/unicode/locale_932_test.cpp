@@ -2,8 +2,8 @@
 // the double-byte 932. Run by run-with-locale.sh in a prefix of its own.
 #include <gtest/gtest.h>
 
-#include "archive/process_state.hpp"
-#include "archive/win32_extract.hpp"
+#include "bootstrap/process_state.hpp"
+#include "bootstrap/win32_extract.hpp"
 #include "corvid/log/file.hpp"
 #include "corvid/log/log.hpp"
 #include "corvid/message_box.hpp"

@@ -1,7 +1,7 @@
-#include "archive/win32_extract.hpp"
+#include "bootstrap/win32_extract.hpp"
 
 #include "archive/extract.hpp"
-#include "archive/process_state.hpp"
+#include "bootstrap/process_state.hpp"
 #include "corvid/error_text.hpp"
 #include "corvid/message_box.hpp"
 #include "corvid/unicode/convert.hpp"

@@ -1,9 +1,9 @@
 // The bootstrapper's extraction on real files under Wine.
-#include "archive/win32_extract.hpp"
+#include "bootstrap/win32_extract.hpp"
 
 #include <gtest/gtest.h>
 
-#include "archive/process_state.hpp"
+#include "bootstrap/process_state.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/message_box.hpp"
 #include "corvid/unicode/convert.hpp"

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "archive/process_state.hpp"
-#include "archive/win32_extract.hpp"
+#include "bootstrap/process_state.hpp"
+#include "bootstrap/win32_extract.hpp"
 #include "corvid/error_text.hpp"
 #include "corvid/handle.hpp"
 #include "corvid/message_box.hpp"

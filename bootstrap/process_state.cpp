@@ -1,4 +1,4 @@
-#include "archive/process_state.hpp"
+#include "bootstrap/process_state.hpp"
 
 namespace archive {
 
