@@ -9,10 +9,10 @@
 #include <functional>
 #include <string>
 
+#include "archive/commitment.hpp"
 #include "archive/entry_table.hpp"
 #include "archive/output.hpp"
 #include "io/input.hpp"
-#include "pe/commitment_slot.hpp"
 
 namespace archive {
 

@@ -69,12 +69,6 @@ void write_bare_entry(chunk_writer& out, std::string_view kind, std::string_view
 
 void write_tail(chunk_writer& out) { out.chunk(tail_marker); }
 
-commitment_digest commitment_of(const std::vector<chunk_record>& records, std::size_t first) {
-    sha256 digest;
-    for (std::size_t i = records.size(); i > first; --i) digest.update(records[i - 1].data(), records[i - 1].size());
-    return digest.digest();
-}
-
 commitment_digest write_installer(chunk_writer& out, seekable_input& stub, std::string_view stub_name,
                                   const std::vector<installer_entry>& entries) {
     // Extraction stops at the stub entry's key: the image and file name

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/chunk.hpp"
+#include "archive/commitment.hpp"
 #include "io/input.hpp"
 #include "pe/commitment_slot.hpp"
 
@@ -48,11 +49,6 @@ void write_file_entry(chunk_writer& out, const installer_entry& entry);
 void write_bare_entry(chunk_writer& out, std::string_view kind, std::string_view key);
 // The tail chunk.
 void write_tail(chunk_writer& out);
-
-// The commitment over `records` (a writer's records in file order) from
-// index `first` on: the records of the chunks that extraction reads, in
-// reading order (the last one written first).
-commitment_digest commitment_of(const std::vector<chunk_record>& records, std::size_t first);
 
 // A whole archive: the stub entry (image = the stub's bytes, so the image
 // chunk begins at offset 0), then `entries` so that they are read back in

@@ -1,12 +1,10 @@
-// The commitment by which an installer's image binds its archive. The stub
-// reserves a slot in a section of its own; the packer fills it, before the
-// installer is signed, with the SHA-256 of the records (length field and
-// stored MD5, the 20 bytes behind each chunk's data) of every chunk that
-// extraction reads, in reading order: from the tail chunk to the stub
-// entry's key. The signature covers the image and so the slot; the MD5s
-// bind the chunks' data. At run time the bootstrapper compares what it read
-// with the slot of its mapped image: any other archive, wherever it comes
-// from, fails. Portable: no Windows headers.
+// The slot in which an installer's image keeps the commitment to its
+// archive (archive/commitment.hpp says what it covers). The stub reserves
+// the slot in a section of its own; the packer fills it before the
+// installer is signed. The signature covers the image and so the slot; the
+// MD5s bind the chunks' data. At run time the bootstrapper compares what it
+// read with the slot of its mapped image: any other archive, wherever it
+// comes from, fails. Portable: no Windows headers.
 #pragma once
 
 #include <cstdint>
