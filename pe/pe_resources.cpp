@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 #include <tuple>
+#include <utility>
 
 namespace archive::pe {
 
@@ -105,18 +106,18 @@ const section* section_at_rva(const image& img, std::uint32_t rva) {
     return nullptr;
 }
 
-// The section's bytes for a normalized table placed at `rva`: every
-// directory table (root, types, names), the data entries, the name texts,
-// then each resource's data on an 8-byte boundary.
-std::string serialize(const resource_table& table, std::uint32_t rva) {
-    struct name_node {
-        resource_id name;
-        std::vector<const resource*> languages;
-    };
-    struct type_node {
-        resource_id type;
-        std::vector<name_node> names;
-    };
+// The directory tree of a normalized table: its types, each type's names,
+// each name's resources (one per language), in table order.
+struct name_node {
+    resource_id name;
+    std::vector<const resource*> languages;
+};
+struct type_node {
+    resource_id type;
+    std::vector<name_node> names;
+};
+
+std::vector<type_node> tree_of(const resource_table& table) {
     std::vector<type_node> types;
     for (const resource& r : table.entries) {
         if (types.empty() || !(types.back().type == r.type)) types.push_back({r.type, {}});
@@ -124,105 +125,160 @@ std::string serialize(const resource_table& table, std::uint32_t rva) {
         if (names.empty() || !(names.back().name == r.name)) names.push_back({r.name, {}});
         names.back().languages.push_back(&r);
     }
+    return types;
+}
 
-    // Offsets of every part, in the order they are laid out.
-    std::size_t offset = table_header_size + entry_size * types.size();
-    std::vector<std::size_t> type_tables, name_tables;
+// Where each part of the section begins, from the section's start, in the
+// order they are laid out: every directory table (root, types, names), the
+// data entries, the name texts, then each resource's data on an 8-byte
+// boundary.
+struct section_layout {
+    std::vector<std::size_t> type_tables;
+    std::vector<std::size_t> name_tables;
+    std::size_t data_entries = 0;
+    std::vector<std::u16string> texts;
+    std::vector<std::size_t> text_offsets;
+    std::vector<std::size_t> data_offsets;
+    std::size_t size = 0;
+
+    // Each text once, where it is first named.
+    void add_text(const resource_id& id) {
+        if (!id.is_text || std::find(texts.begin(), texts.end(), id.text) != texts.end()) return;
+        texts.push_back(id.text);
+        text_offsets.push_back(size);
+        size += 2 + 2 * id.text.size();
+    }
+
+    std::uint32_t text_offset(const resource_id& id) const {
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            if (texts[i] == id.text) return static_cast<std::uint32_t>(text_offsets[i]);
+        throw format_error("a resource name was not laid out");
+    }
+};
+
+section_layout lay_out(const std::vector<type_node>& types, const resource_table& table) {
+    section_layout layout;
+    std::size_t& offset = layout.size;
+    offset = table_header_size + entry_size * types.size();
     for (const type_node& t : types) {
-        type_tables.push_back(offset);
+        layout.type_tables.push_back(offset);
         offset += table_header_size + entry_size * t.names.size();
     }
     for (const type_node& t : types)
         for (const name_node& n : t.names) {
-            name_tables.push_back(offset);
+            layout.name_tables.push_back(offset);
             offset += table_header_size + entry_size * n.languages.size();
         }
-    const std::size_t data_entries = offset;
+    layout.data_entries = offset;
     offset += data_entry_size * table.entries.size();
-    std::vector<std::u16string> texts;
-    std::vector<std::size_t> text_offsets;
-    auto text_offset = [&](const resource_id& id) -> std::uint32_t {
-        for (std::size_t i = 0; i < texts.size(); ++i)
-            if (texts[i] == id.text) return static_cast<std::uint32_t>(text_offsets[i]);
-        throw format_error("a resource name was not laid out");
-    };
-    auto lay_out_text = [&](const resource_id& id) {
-        if (!id.is_text || std::find(texts.begin(), texts.end(), id.text) != texts.end()) return;
-        texts.push_back(id.text);
-        text_offsets.push_back(offset);
-        offset += 2 + 2 * id.text.size();
-    };
     for (const type_node& t : types) {
-        lay_out_text(t.type);
-        for (const name_node& n : t.names) lay_out_text(n.name);
+        layout.add_text(t.type);
+        for (const name_node& n : t.names) layout.add_text(n.name);
     }
-    std::vector<std::size_t> data_offsets;
     for (const resource& r : table.entries) {
         offset = align_up(offset, 8);
-        data_offsets.push_back(offset);
+        layout.data_offsets.push_back(offset);
         offset += r.data.size();
         if (offset > max_resource_section) throw format_error("the resources would exceed 64 MiB");
     }
+    return layout;
+}
 
-    std::string out;
-    out.reserve(offset);
-    auto table_header = [&](std::size_t texts_count, std::size_t numbers) {
-        append32(out, 0);  // characteristics
-        append32(out, 0);  // time stamp: none, so that the same inputs give the same bytes
-        append32(out, 0);  // version
-        append16(out, static_cast<std::uint32_t>(texts_count));
-        append16(out, static_cast<std::uint32_t>(numbers));
-    };
-    auto entry = [&](const resource_id& id, std::uint32_t target) {
-        append32(out, id.is_text ? subdirectory_flag | text_offset(id) : id.number);
-        append32(out, target);
-    };
-    auto counts = [](const auto& ids) {
-        std::size_t named = 0;
-        for (const resource_id* id : ids) named += id->is_text ? 1 : 0;
-        return std::pair<std::size_t, std::size_t>(named, ids.size() - named);
-    };
-    {
-        std::vector<const resource_id*> ids;
-        for (const type_node& t : types) ids.push_back(&t.type);
-        auto [named, numbered] = counts(ids);
-        table_header(named, numbered);
+// Writes the parts of the section in their order, where its layout puts
+// them.
+class section_writer {
+public:
+    explicit section_writer(const section_layout& layout) : layout_(layout) { out_.reserve(layout.size); }
+
+    // The root table (the types), a table per type (its names), a table per
+    // name (its languages).
+    void directories(const std::vector<type_node>& types) {
+        std::vector<std::pair<resource_id, std::uint32_t>> entries;
         for (std::size_t i = 0; i < types.size(); ++i)
-            entry(types[i].type, subdirectory_flag | static_cast<std::uint32_t>(type_tables[i]));
-    }
-    std::size_t name_index = 0;
-    for (const type_node& t : types) {
-        std::vector<const resource_id*> ids;
-        for (const name_node& n : t.names) ids.push_back(&n.name);
-        auto [named, numbered] = counts(ids);
-        table_header(named, numbered);
-        for (const name_node& n : t.names)
-            entry(n.name, subdirectory_flag | static_cast<std::uint32_t>(name_tables[name_index++]));
-    }
-    std::size_t leaf = 0;
-    for (const type_node& t : types)
-        for (const name_node& n : t.names) {
-            table_header(0, n.languages.size());
-            for (const resource* r : n.languages) {
-                entry(resource_id::of(r->language),
-                      static_cast<std::uint32_t>(data_entries + data_entry_size * leaf++));
-            }
+            entries.emplace_back(types[i].type, subdirectory(layout_.type_tables[i]));
+        directory(entries);
+        std::size_t name_index = 0;
+        for (const type_node& t : types) {
+            entries.clear();
+            for (const name_node& n : t.names)
+                entries.emplace_back(n.name, subdirectory(layout_.name_tables[name_index++]));
+            directory(entries);
         }
-    for (std::size_t i = 0; i < table.entries.size(); ++i) {
-        append32(out, rva + static_cast<std::uint32_t>(data_offsets[i]));
-        append32(out, static_cast<std::uint32_t>(table.entries[i].data.size()));
-        append32(out, table.entries[i].code_page);
-        append32(out, 0);
+        std::size_t leaf = 0;
+        for (const type_node& t : types)
+            for (const name_node& n : t.names) {
+                entries.clear();
+                for (const resource* r : n.languages) {
+                    const std::size_t data_entry = layout_.data_entries + data_entry_size * leaf++;
+                    entries.emplace_back(resource_id::of(r->language), static_cast<std::uint32_t>(data_entry));
+                }
+                directory(entries);
+            }
     }
-    for (const std::u16string& text : texts) {
-        append16(out, static_cast<std::uint32_t>(text.size()));
-        for (char16_t c : text) append16(out, c);
+
+    // One data entry per resource: its data's address and size, its code page.
+    void data_entries(const resource_table& table, std::uint32_t rva) {
+        for (std::size_t i = 0; i < table.entries.size(); ++i) {
+            append32(out_, rva + static_cast<std::uint32_t>(layout_.data_offsets[i]));
+            append32(out_, static_cast<std::uint32_t>(table.entries[i].data.size()));
+            append32(out_, table.entries[i].code_page);
+            append32(out_, 0);
+        }
     }
-    for (std::size_t i = 0; i < table.entries.size(); ++i) {
-        out.resize(data_offsets[i], '\0');
-        out += table.entries[i].data;
+
+    // Each name's length and UTF-16 code units.
+    void texts() {
+        for (const std::u16string& text : layout_.texts) {
+            append16(out_, static_cast<std::uint32_t>(text.size()));
+            for (char16_t c : text) append16(out_, c);
+        }
     }
-    return out;
+
+    void data(const resource_table& table) {
+        for (std::size_t i = 0; i < table.entries.size(); ++i) {
+            out_.resize(layout_.data_offsets[i], '\0');
+            out_ += table.entries[i].data;
+        }
+    }
+
+    std::string take() { return std::move(out_); }
+
+private:
+    // A directory entry's target when it is a table at `offset`.
+    static std::uint32_t subdirectory(std::size_t offset) {
+        return subdirectory_flag | static_cast<std::uint32_t>(offset);
+    }
+
+    // A table's header, its named entries counted apart from its numbered
+    // ones, then the entries (named first, as the table is sorted).
+    void directory(const std::vector<std::pair<resource_id, std::uint32_t>>& entries) {
+        std::size_t named = 0;
+        for (const auto& entry : entries) named += entry.first.is_text ? 1 : 0;
+        append32(out_, 0);  // characteristics
+        append32(out_, 0);  // time stamp: none, so that the same inputs give the same bytes
+        append32(out_, 0);  // version
+        append16(out_, static_cast<std::uint32_t>(named));
+        append16(out_, static_cast<std::uint32_t>(entries.size() - named));
+        for (const auto& [id, target] : entries) {
+            append32(out_, id.is_text ? subdirectory_flag | layout_.text_offset(id) : id.number);
+            append32(out_, target);
+        }
+    }
+
+    const section_layout& layout_;
+    std::string out_;
+};
+
+// The section's bytes for a normalized table placed at `rva`.
+std::string serialize(const resource_table& table, std::uint32_t rva) {
+    const std::vector<type_node> types = tree_of(table);
+    const section_layout layout = lay_out(types, table);
+    section_writer out(layout);
+    out.directories(types);
+    out.data_entries(table, rva);
+    out.texts();
+    out.data(table);
+    return out.take();
 }
 
 }  // namespace
