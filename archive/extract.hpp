@@ -1,7 +1,7 @@
 // Extraction of an installer archive: the walk over its entries, the files
 // written into the working directory, the values recorded in the entry
 // table, and the messages that report failures. Every dependency is handed
-// in, so the same walk serves the bootstrapper (win32_extract.hpp), the
+// in, so the same walk serves the bootstrapper (bootstrap/win32_extract.hpp), the
 // packer and the tests. Portable: no Windows headers.
 #pragma once
 

@@ -1,6 +1,7 @@
 // The output side of the archive's walk: the interface that each platform's
-// backend implements (stdio_io.hpp for the C runtime, win32_io.hpp for the
-// bootstrapper) and the archive's own rule for the names it accepts.
+// backend implements (platform/std/stdio_io.hpp for the C runtime,
+// platform/win32/win32_io.hpp for the bootstrapper) and the archive's own
+// rule for the names it accepts.
 // Portable: no Windows headers.
 #pragma once
 

@@ -10,7 +10,7 @@
 namespace archive {
 
 // The slot that chunkpack fills, in a section of its own that the packer
-// finds by name (see commitment.hpp for the layout). Its bytes here are the
+// finds by name (see pe/commitment_slot.hpp for the layout). Its bytes here are the
 // empty slot; a packed stub carries the sealed one in its image.
 extern const unsigned char commitment_slot_bytes[commitment_slot_size];
 __attribute__((section(".commit"), used)) const unsigned char commitment_slot_bytes[commitment_slot_size] = {

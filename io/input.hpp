@@ -1,8 +1,8 @@
 // The input that reading an archive or a PE image is written against: a
 // seekable source of bytes (an installer's file, a stub held in memory).
-// Backends: memory (here), the C runtime (stdio_io.hpp, for the packer and
-// host tests) and Win32 (win32_io.hpp, for the bootstrapper). Portable: no
-// Windows headers.
+// Backends: memory (here), the C runtime (platform/std/stdio_io.hpp, for the
+// packer and host tests) and Win32 (platform/win32/win32_io.hpp, for the
+// bootstrapper). Portable: no Windows headers.
 #pragma once
 
 #include <cstddef>
