@@ -96,6 +96,50 @@ std::wstring temp_directory() {
     return count == 0 || count > MAX_PATH ? std::wstring() : std::wstring(buffer, count);
 }
 
+// Whether the volume that holds `folder` keeps its access list, which is
+// what keeps the user's other processes out of it. When it does not, the
+// folder is removed, the refusal logged and shown, and the run must stop.
+bool volume_keeps_folder_private(corvid::working_folder& folder, const std::string& working_directory) {
+    const std::string reason = unprotected_volume_reason(volume_of(folder.handle()));
+    if (reason.empty()) return true;
+    folder.remove(0);
+    corvid::log::writef("Refused: the temporary directory is on %s, where the working folder cannot be private",
+                        reason.c_str());
+    corvid::show_message_box("Unsafe Temporary Directory",
+                             "The temporary directory " + launch_directory(working_directory) + " is on " + reason +
+                                 ", where the installation cannot be protected from other programs.\r\nSet TEMP "
+                                 "and TMP to a folder on a local NTFS drive and try again.");
+    return false;
+}
+
+// The log lines and the box of an extraction that did not complete (other
+// than by a cancel).
+void report_incomplete_extraction(archive::extraction_outcome outcome) {
+    if (outcome == archive::extraction_outcome::extract_failed)
+        corvid::log::writef("Extraction failed: a file could not be written, or the archive holds text that "
+                            "code page %u does not define",
+                            static_cast<unsigned>(::GetACP()));
+    if (outcome == archive::extraction_outcome::commitment_mismatch)
+        corvid::log::writef("The archive does not match the commitment of this installer's image");
+    // "Failed to extract file!" has told the user what failed here (a
+    // locked file, a full disk); the download itself is fine, so nobody
+    // is sent to download it again.
+    if (outcome != archive::extraction_outcome::extract_failed)
+        corvid::show_message_box(archive::invalid_archive_caption, archive::invalid_archive_text);
+}
+
+// The log's record of what is about to be started: the product, the
+// payload's path and its parameters, between blank lines.
+void log_launch(const std::string& payload, const std::string& parameters) {
+    corvid::log::write(std::string());
+    corvid::log::write(config::product_name());
+    std::wstring line = L"File: ";
+    corvid::log::write(line += wide(payload));
+    line = L"Parameters: ";
+    corvid::log::write(line += wide(parameters));
+    corvid::log::write(std::string());
+}
+
 // The run after its log is set up; the guard is the caller's so that the whole-run
 // handler closes it on every way out. `wide_command_line` is the own command
 // line after the program's name, as the system gave it.
@@ -153,22 +197,9 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
     }
     // The folder's access list is what keeps the user's other processes out
     // of it: where the volume cannot keep one, nothing is extracted at all.
-    if (!working_directory.empty()) {
-        const std::string reason = unprotected_volume_reason(volume_of(folder.handle()));
-        if (!reason.empty()) {
-            folder.remove(0);
-            corvid::log::writef("Refused: the temporary directory is on %s, where the working folder cannot be "
-                                "private",
-                                reason.c_str());
-            corvid::show_message_box(
-                "Unsafe Temporary Directory",
-                "The temporary directory " + launch_directory(working_directory) +
-                    " is on " + reason +
-                    ", where the installation cannot be protected from other programs.\r\nSet TEMP and TMP to a "
-                    "folder on a local NTFS drive and try again.");
-            guard.reset();
-            return 1;
-        }
+    if (!working_directory.empty() && !volume_keeps_folder_private(folder, working_directory)) {
+        guard.reset();
+        return 1;
     }
     // Entered by the path resolved from the hold, which names the held
     // folder for as long as it is held.
@@ -200,17 +231,7 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
         exit_code = cancelled_by_user();
     } else if (!archive::archive_complete) {
         progress.close();
-        if (outcome == archive::extraction_outcome::extract_failed)
-            corvid::log::writef("Extraction failed: a file could not be written, or the archive holds text that "
-                                "code page %u does not define",
-                                static_cast<unsigned>(::GetACP()));
-        if (outcome == archive::extraction_outcome::commitment_mismatch)
-            corvid::log::writef("The archive does not match the commitment of this installer's image");
-        // "Failed to extract file!" has told the user what failed here (a
-        // locked file, a full disk); the download itself is fine, so nobody
-        // is sent to download it again.
-        if (outcome != archive::extraction_outcome::extract_failed)
-            corvid::show_message_box(archive::invalid_archive_caption, archive::invalid_archive_text);
+        report_incomplete_extraction(outcome);
     } else {
         std::string parameters = payload_parameters();
         parameters = apply_installer_language(parameters, config::product_name(),
@@ -219,15 +240,7 @@ int run_steps(HINSTANCE instance, const std::wstring& wide_command_line, const a
                                               });
         const std::string payload = payload_path();
 
-        if (log_ready) {
-            corvid::log::write(std::string());
-            corvid::log::write(config::product_name());
-            std::wstring line = L"File: ";
-            corvid::log::write(line += wide(payload));
-            line = L"Parameters: ";
-            corvid::log::write(line += wide(parameters));
-            corvid::log::write(std::string());
-        }
+        if (log_ready) log_launch(payload, parameters);
         progress.close();
         // A cancel after the last file was written still starts nothing. The
         // holds kept the files unchanged up to the start; from then on they
