@@ -27,16 +27,6 @@ bool power_of_two(std::uint32_t value) noexcept { return value != 0 && (value & 
 
 }  // namespace
 
-std::uint16_t read16(std::string_view bytes, std::size_t offset) {
-    auto p = reinterpret_cast<const unsigned char*>(bytes.data()) + offset;
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t read32(std::string_view bytes, std::size_t offset) {
-    auto p = reinterpret_cast<const unsigned char*>(bytes.data()) + offset;
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
 void write16(std::string& bytes, std::size_t offset, std::uint16_t value) {
     bytes[offset] = static_cast<char>(value);
     bytes[offset + 1] = static_cast<char>(value >> 8);

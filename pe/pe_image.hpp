@@ -127,9 +127,16 @@ archive_bound find_archive_bound(seekable_input& input);
 // Otherwise the first thing found, with its file offset.
 std::string certificate_table_problem(seekable_input& input, const archive_bound& bound);
 
-// Little-endian fields in a byte buffer.
-std::uint16_t read16(std::string_view bytes, std::size_t offset);
-std::uint32_t read32(std::string_view bytes, std::size_t offset);
+// Little-endian fields in a byte buffer; the caller has checked that they
+// lie within it. Inline, so that the stub's small readers (the bound, the
+// program check) share them without linking the full reader.
+inline std::uint16_t read16(std::string_view bytes, std::size_t offset) {
+    auto p = reinterpret_cast<const unsigned char*>(bytes.data()) + offset;
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+inline std::uint32_t read32(std::string_view bytes, std::size_t offset) {
+    return read16(bytes, offset) | std::uint32_t(read16(bytes, offset + 2)) << 16;
+}
 void write16(std::string& bytes, std::size_t offset, std::uint16_t value);
 void write32(std::string& bytes, std::size_t offset, std::uint32_t value);
 // The low 16 bits, or all 32, of `value` appended little-endian.

@@ -6,21 +6,6 @@
 
 namespace archive::pe {
 
-namespace {
-
-// Little-endian fields, here rather than the full reader's, which the
-// bootstrapper does not link.
-std::uint16_t field16(std::string_view bytes, std::size_t offset) {
-    auto p = reinterpret_cast<const unsigned char*>(bytes.data()) + offset;
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t field32(std::string_view bytes, std::size_t offset) {
-    return field16(bytes, offset) | std::uint32_t(field16(bytes, offset + 2)) << 16;
-}
-
-}  // namespace
-
 bool is_program(seekable_input& input) {
     constexpr std::size_t window = 4096;
     constexpr std::uint16_t executable_image = 0x0002, dll = 0x2000;
@@ -33,13 +18,13 @@ bool is_program(seekable_input& input) {
     if (!input.read_at(0, headers, count)) return false;
     const std::string_view bytes(headers, count);
     if (bytes.substr(0, 2) != "MZ") return false;
-    const std::uint32_t pe = field32(bytes, 0x3c);
+    const std::uint32_t pe = read32(bytes, 0x3c);
     // The signature, the COFF header (20 bytes) and the optional header up
     // to its subsystem field (offset 68) must lie within the window.
     if (pe > count || count - pe < 4 + 20 + 70 || bytes.substr(pe, 4) != std::string_view("PE\0\0", 4)) return false;
-    const std::uint16_t characteristics = field16(bytes, pe + 4 + 18);
-    const std::uint16_t magic = field16(bytes, pe + 24);
-    const std::uint16_t subsystem = field16(bytes, pe + 24 + 68);
+    const std::uint16_t characteristics = read16(bytes, pe + 4 + 18);
+    const std::uint16_t magic = read16(bytes, pe + 24);
+    const std::uint16_t subsystem = read16(bytes, pe + 24 + 68);
     return (characteristics & executable_image) && !(characteristics & dll) &&
            (magic == pe32_magic || magic == pe32_plus_magic) &&
            (subsystem == windows_gui || subsystem == windows_console);
