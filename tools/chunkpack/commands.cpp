@@ -678,6 +678,8 @@ const char* stop_reason(archive::extraction_outcome outcome) {
         case archive::extraction_outcome::digest_mismatch: return "digest_mismatch";
         case archive::extraction_outcome::extract_failed: return "extract_failed";
         case archive::extraction_outcome::commitment_mismatch: return "commitment_mismatch";
+        // Only a progress observer stops a walk this way; chunkpack's have none.
+        case archive::extraction_outcome::cancelled: return "cancelled";
     }
     return "unknown";
 }
