@@ -41,17 +41,24 @@ if(WIN32)
 endif()
 
 # corvid_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [RESOURCE_LOCK ...]
-#                  [ENVIRONMENT ...] [TIMEOUT s] [RUN_32BIT])
+#                  [ENVIRONMENT ...] [TIMEOUT s] [COST c] [RUN_32BIT])
 # Builds a GoogleTest program and registers each of its tests with CTest.
 # Discovery runs at test time (PRE_TEST), so building never starts Wine.
 # A 32-bit Windows build registers only the programs marked RUN_32BIT: what
 # can differ in a 32-bit process (processes, windows, registry view, system
 # folder, file offsets); the portable and unit tests run on host and win64,
-# and every 32-bit process start costs the emulator most of a second.
+# and every 32-bit process start costs the emulator most of a second. The
+# others are not built there by default either (`cmake --build` of the
+# target still builds one). COST: CTest starts tests of a higher cost
+# first, so that a program's long tests do not end a parallel run alone (a
+# clean tree has no timings of its own yet).
 function(corvid_add_gtest name)
-  cmake_parse_arguments(T "RUN_32BIT" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "RUN_32BIT" "TIMEOUT;COST" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock ${T_LIBS})
+  if(CORVID_TESTS_32BIT AND NOT T_RUN_32BIT)
+    set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+  endif()
   if(NOT CORVID_RUN_TESTS OR (CORVID_TESTS_32BIT AND NOT T_RUN_32BIT))
     return()
   endif()
@@ -59,6 +66,9 @@ function(corvid_add_gtest name)
     set(T_TIMEOUT 120)
   endif()
   set(props TIMEOUT ${T_TIMEOUT})
+  if(T_COST)
+    list(APPEND props COST ${T_COST})
+  endif()
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
   endif()
