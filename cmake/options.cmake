@@ -42,7 +42,9 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
 endif()
 
 if(CORVID_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+  # -O1 (after the build type's -O2): what the sanitizers are documented
+  # with, exact backtraces, and a third less compile time than -O2.
+  add_compile_options(-O1 -fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
   # The standard library's own checks abort as the sanitizers do: an empty
