@@ -60,28 +60,21 @@ for copy in "${copies[@]}"; do
 done
 
 status=0
-for file in "${files[@]}"; do
-  a=${copies[0]}/build/$preset/$file b=${copies[1]}/build/$preset/$file
+same() {  # same DIR FILE WHAT: DIR/FILE is the same in both copies
+  local a=${copies[0]}/$1/$2 b=${copies[1]}/$1/$2
   if cmp -s "$a" "$b"; then
-    echo "identical: $file ($(stat -c %s "$a") bytes)"
+    echo "identical: $2 ($(stat -c %s "$a") bytes)"
   else
-    echo "FAIL: $file differs between the two builds ($(cmp "$a" "$b" 2>&1 | head -n 1))"
+    echo "FAIL: $2 differs between the two $3 ($(cmp "$a" "$b" 2>&1 | head -n 1))"
     status=1
   fi
-done
+}
+for file in "${files[@]}"; do same "build/$preset" "$file" builds; done
 if [ $package = 1 ]; then
   packages=$(cd "${copies[0]}/build/package/out" && ls)
   [ "$packages" = "$(cd "${copies[1]}/build/package/out" && ls)" ] && [ -n "$packages" ] ||
     { echo "FAIL: the two package folders hold other files"; status=1; }
-  for file in $packages; do
-    a=${copies[0]}/build/package/out/$file b=${copies[1]}/build/package/out/$file
-    if cmp -s "$a" "$b"; then
-      echo "identical: $file ($(stat -c %s "$a") bytes)"
-    else
-      echo "FAIL: $file differs between the two packages ($(cmp "$a" "$b" 2>&1 | head -n 1))"
-      status=1
-    fi
-  done
+  for file in $packages; do same build/package/out "$file" packages; done
 fi
 builds="two clean $preset builds"
 [ $this_tree = 1 ] && builds="this checkout's $preset build and a clean one in a copy"
